@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake --preset default -DRM_BUILD_TESTS=OFF -DRM_BUILD_BENCH=OFF
+cmake --preset default
 cmake --build --preset default -j "$(nproc)" --target rmhost swarm vellum
 mkdir -p out
 build/default/bin/rmhost render examples/demo.toml -o out/demo.wav --png out/demo.png
