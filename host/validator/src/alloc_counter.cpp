@@ -43,7 +43,10 @@ void noteFree(const volatile void* pointer) noexcept {
 
 #ifdef RM_UNDER_ASAN
 
-#include <sanitizer/allocator_interface.h>
+// Part of the sanitizer runtime's allocator interface (not every compiler ships its header).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*,
+                                                                            size_t),
+                                                         void (*freeHook)(const volatile void*));
 
 namespace {
 void mallocHook(const volatile void*, size_t) {
@@ -54,7 +57,7 @@ void freeHook(const volatile void* pointer) {
 }
 
 void installHooks() noexcept {
-  static const bool installed = __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook);
+  static const int installed = __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook);
   (void)installed;
 }
 }  // namespace

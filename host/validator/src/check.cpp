@@ -25,6 +25,7 @@ void add(CheckReport& report, const validator::SessionOutcome& run) {
   report.valueChanges += run.valueChanges;
   report.dispatcherCalls += run.dispatcherCalls;
   report.samples += run.samples;
+  report.nonzeroSamples += run.nonzeroSamples;
   report.audioPathAllocations += run.allocations;
 }
 
@@ -128,7 +129,8 @@ CheckReport checkModuleLibrary(const CheckOptions& options) {
 void printReport(const CheckReport& report, std::ostream& out) {
   out << "module \"" << report.moduleId << "\" (" << report.path << ")\n"
       << "sessions: " << report.sessions << ", each run twice\n"
-      << "process calls: " << report.processCalls << ", samples: " << report.samples << "\n"
+      << "process calls: " << report.processCalls << ", samples: " << report.samples
+      << ", output samples not zero: " << report.nonzeroSamples << "\n"
       << "events: " << report.events << " delivered by the validator, " << report.valueChanges
       << " pin value and stream changes\n"
       << "dispatcher requests: " << report.dispatcherCalls << "\n"

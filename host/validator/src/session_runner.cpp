@@ -143,7 +143,11 @@ struct LastCall {
 class SessionRun {
  public:
   SessionRun(Library& library, uint64_t seed, FiniteRule rule)
-      : library_(library), info_(library.info()), rng_(seed), rule_(rule) {}
+      : library_(library), info_(library.info()), rng_(seed), rule_(rule) {
+    for (const PinInfo& pin : info_.pins) {
+      if (pin.direction == dirOutput && pin.datatype == dtAudio) outputs_.push_back(pin.index);
+    }
+  }
 
   SessionOutcome run() {
     plan();
@@ -355,22 +359,13 @@ class SessionRun {
     for (InstanceId other = 0; other < id; ++other) {
       if (session_->alive(other)) producers.push_back(other);
     }
-    const auto outputs = audioOutputs();
-    if (producers.empty() || outputs.empty()) return false;
+    if (producers.empty() || outputs_.empty()) return false;
     const InstanceId from =
         producers[static_cast<size_t>(rng_.between(0, static_cast<int64_t>(producers.size()) - 1))];
     const int32_t out =
-        outputs[static_cast<size_t>(rng_.between(0, static_cast<int64_t>(outputs.size()) - 1))];
+        outputs_[static_cast<size_t>(rng_.between(0, static_cast<int64_t>(outputs_.size()) - 1))];
     session_->connect(from, out, id, pin.index);
     return true;
-  }
-
-  std::vector<int32_t> audioOutputs() const {
-    std::vector<int32_t> outputs;
-    for (const PinInfo& pin : info_.pins) {
-      if (pin.direction == dirOutput && pin.datatype == dtAudio) outputs.push_back(pin.index);
-    }
-    return outputs;
   }
 
   // ---- Running -----------------------------------------------------------------------------
@@ -490,7 +485,7 @@ class SessionRun {
       if (!inst.opened) continue;
       checkOutputs(p.id, inst.checkedUpTo, blockSize_);
       inst.checkedUpTo = 0;
-      for (const int32_t pin : audioOutputs()) {
+      for (const int32_t pin : outputs_) {
         hash.add(session_->buffer(p.id, pin), sizeof(float) * static_cast<size_t>(blockSize_));
       }
     }
@@ -516,13 +511,15 @@ class SessionRun {
   void checkOutputs(InstanceId id, int32_t from, int32_t to) {
     if (from >= to) return;
     const bool mustBeFinite = rule_ == FiniteRule::always || !nonFiniteInputs_;
-    for (const int32_t pin : audioOutputs()) {
+    for (const int32_t pin : outputs_) {
       const float* samples = session_->buffer(id, pin);
       for (int32_t i = from; i < to; ++i) {
         const int kind = std::fpclassify(samples[i]);
-        if (kind == FP_SUBNORMAL) {
+        if (kind != FP_ZERO) ++outcome_.nonzeroSamples;
+        if (kind == FP_SUBNORMAL && !reported(FailureKind::subnormal)) {
           report(FailureKind::subnormal, sampleContext(id, pin, i, from, to, samples[i]));
-        } else if (mustBeFinite && (kind == FP_NAN || kind == FP_INFINITE)) {
+        } else if (mustBeFinite && (kind == FP_NAN || kind == FP_INFINITE) &&
+                   !reported(FailureKind::nonFinite)) {
           report(FailureKind::nonFinite, sampleContext(id, pin, i, from, to, samples[i]) +
                                              (nonFiniteInputs_ ? "" : "; every input finite"));
         }
@@ -530,16 +527,27 @@ class SessionRun {
     }
   }
 
+  static std::string number(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+    return text;
+  }
+
+  // Names the sample, the call that wrote it and the audio inputs at that sample.
   std::string sampleContext(InstanceId id, int32_t pin, int32_t position, int32_t from, int32_t to,
                             float value) const {
-    char number[32];
-    std::snprintf(number, sizeof number, "%g", static_cast<double>(value));
-    return std::string(number) + " on output \"" + info_.pins[static_cast<size_t>(pin)].name +
-           "\" of instance " + std::to_string(id) + " (group " +
-           std::to_string(plan_[live_[static_cast<size_t>(id)].plan].group) + ") at clock " +
-           std::to_string(block_ * blockSize_ + position) + ", written by the process call at [" +
-           std::to_string(from) + ", " + std::to_string(to) + ") of block " +
-           std::to_string(block_) + context();
+    std::string text = number(value) + " on output \"" + info_.pins[static_cast<size_t>(pin)].name +
+                       "\" of instance " + std::to_string(id) + " (group " +
+                       std::to_string(plan_[live_[static_cast<size_t>(id)].plan].group) +
+                       ") at clock " + std::to_string(block_ * blockSize_ + position) +
+                       ", written by the process call at [" + std::to_string(from) + ", " +
+                       std::to_string(to) + ") of block " + std::to_string(block_) + context() +
+                       "; audio inputs there:";
+    for (const PinInfo& input : info_.pins) {
+      if (input.direction == dirOutput || input.datatype != dtAudio) continue;
+      text += " " + input.name + "=" + number(session_->buffer(id, input.index)[position]);
+    }
+    return text;
   }
 
   std::string context() const {
@@ -569,18 +577,22 @@ class SessionRun {
     allocationsSeen_ = now;
   }
 
+  bool reported(FailureKind kind) const {
+    return std::any_of(outcome_.failures.begin(), outcome_.failures.end(),
+                       [kind](const Failure& f) { return f.kind == kind; });
+  }
+
+  // Keeps the first failure of each kind.
   void report(FailureKind kind, std::string detail) {
-    const auto k = static_cast<size_t>(kind);
-    if (reported_.size() <= k) reported_.resize(k + 1, false);
-    if (reported_[k]) return;
-    reported_[k] = true;
-    outcome_.failures.push_back(Failure{kind, std::nullopt, std::move(detail)});
+    if (!reported(kind))
+      outcome_.failures.push_back(Failure{kind, std::nullopt, std::move(detail)});
   }
 
   Library& library_;
   const ModuleInfo& info_;
   Rng rng_;
   FiniteRule rule_;
+  std::vector<int32_t> outputs_;  // audio output pins
   std::unique_ptr<Session> session_;
 
   float sampleRate_ = 44100.0f;
@@ -596,7 +608,6 @@ class SessionRun {
   int64_t block_ = 0;
   LastCall lastCall_;
   uint64_t allocationsSeen_ = 0;
-  std::vector<bool> reported_;
   SessionOutcome outcome_;
 };
 

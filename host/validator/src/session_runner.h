@@ -19,6 +19,7 @@ struct SessionOutcome {
   int64_t dispatcherCalls = 0;
   int64_t valueChanges = 0;  // pin values and streams the host changed at a clock
   int64_t samples = 0;
+  int64_t nonzeroSamples = 0;  // output samples that are not zero
   uint64_t allocations = 0;       // audio-path allocations and frees
   std::vector<Failure> failures;  // the first of each kind
 };

@@ -59,6 +59,7 @@ struct CheckReport {
   int64_t valueChanges = 0;     // pin values and streams changed at a clock (one event each)
   int64_t dispatcherCalls = 0;  // requests besides create, open and close
   int64_t samples = 0;          // frames rendered by process calls, over all instances
+  int64_t nonzeroSamples = 0;   // output samples that are not zero: shows the module sounded
   uint64_t audioPathAllocations = 0;
   bool allocationCounting = false;
   std::vector<Failure> failures;
