@@ -129,7 +129,8 @@ class FuzzHost {
   void setValue(rmhost::InstanceId id) {
     const int32_t pin = pickPin(id);
     if (pin < 0 || session_->pins(id)[static_cast<size_t>(pin)].direction == dirOutput) return;
-    session_->setValue(id, pin, anyFloat(in_), laterClock());
+    const float value = anyFloat(in_);
+    session_->setValue(id, pin, value, laterClock());
   }
 
   // A stream that repeats up to eight values taken from the input.

@@ -205,8 +205,8 @@ class SessionRun {
     for (const int32_t g : initial) plan_.push_back(planInstance(g, 0));
     if (rng_.chance(0.2)) {
       for (int64_t n = rng_.between(1, 2); n > 0; --n) {
-        plan_.push_back(planInstance(static_cast<int32_t>(rng_.between(0, groups - 1)),
-                                     rng_.between(1, blocks_ - 1)));
+        const auto group = static_cast<int32_t>(rng_.between(0, groups - 1));
+        plan_.push_back(planInstance(group, rng_.between(1, blocks_ - 1)));
       }
     }
     groups_ = groups;
@@ -224,11 +224,14 @@ class SessionRun {
     return p;
   }
 
+  size_t pickIndex(size_t count) {
+    return static_cast<size_t>(rng_.between(0, static_cast<int64_t>(count) - 1));
+  }
+
   template <class T>
   void shuffle(std::vector<T>& items) {
     for (size_t i = items.size(); i > 1; --i) {
-      std::swap(items[i - 1],
-                items[static_cast<size_t>(rng_.between(0, static_cast<int64_t>(i) - 1))]);
+      std::swap(items[i - 1], items[pickIndex(i)]);
     }
   }
 
@@ -284,48 +287,47 @@ class SessionRun {
   int64_t endClock() const { return blocks_ * blockSize_; }
   int64_t laterClock() { return rng_.between(session_->clock(), endClock() - 1); }
 
-  double listOrAnyValue(const PinInfo& pin) {
+  // The value is drawn before the clock: every draw of a seed happens in one fixed order
+  // (the order in which a call's arguments are evaluated is not fixed).
+  void changeLater(InstanceId id, int32_t pin, double value) {
+    session_->setValue(id, pin, value, laterClock());
+    ++outcome_.valueChanges;
+  }
+
+  // Mostly an item of the pin's list; sometimes any 16-bit value, as a corrupt patch may hold.
+  double listValue(const PinInfo& pin) {
     if (pin.listText && rng_.chance(0.9)) {
       if (const auto items = parseListItems(*pin.listText); items && !items->empty()) {
-        return (*items)[static_cast<size_t>(
-                            rng_.between(0, static_cast<int64_t>(items->size()) - 1))]
-            .value;
+        return (*items)[pickIndex(items->size())].value;
       }
     }
     return static_cast<double>(rng_.between(INT16_MIN, INT16_MAX));
   }
 
   double integerValue() {
-    return rng_.pick<double>({0, 1, 2, 3, -1, 255, 65536, INT32_MAX, INT32_MIN,
-                              static_cast<double>(rng_.between(-100, 100))});
+    if (rng_.chance(0.3)) return static_cast<double>(rng_.between(-100, 100));
+    return rng_.pick<double>({0, 1, 2, 3, -1, 255, 65536, INT32_MAX, INT32_MIN});
   }
 
   void feedInput(InstanceId id, const PinInfo& pin) {
-    double (SessionRun::*value)(const PinInfo&) = nullptr;
     if (pin.datatype == dtAudio) {
       feedAudio(id, pin);
       return;
     }
-    if (pin.datatype == dtList) {
-      value = &SessionRun::listOrAnyValue;
-    } else if (pin.datatype == dtInteger || pin.datatype == dtWord32 || pin.datatype == dtByte) {
-      value = &SessionRun::integerPinValue;
-    } else {
-      return;  // the host does not know what such a variable holds
-    }
+    const bool integer =
+        pin.datatype == dtInteger || pin.datatype == dtWord32 || pin.datatype == dtByte;
+    if (pin.datatype != dtList && !integer) return;  // the host cannot know what it holds
+    const auto value = [&] { return integer ? integerValue() : listValue(pin); };
     const double mode = rng_.unit();
-    if (mode < 0.3) return;
+    if (mode < 0.3) return;  // the default
     if (mode < 0.6) {
-      session_->setInitial(id, pin.index, (this->*value)(pin));
+      session_->setInitial(id, pin.index, value());
       return;
     }
     for (int64_t n = rng_.between(1, 3); n > 0; --n) {
-      session_->setValue(id, pin.index, (this->*value)(pin), laterClock());
-      ++outcome_.valueChanges;
+      changeLater(id, pin.index, value());
     }
   }
-
-  double integerPinValue(const PinInfo&) { return integerValue(); }
 
   void feedAudio(InstanceId id, const PinInfo& pin) {
     const double mode = rng_.unit();
@@ -334,10 +336,9 @@ class SessionRun {
       session_->setInitial(id, pin.index, interestingValue(rng_, nonFiniteInputs_));
     } else if (mode < 0.65) {
       for (int64_t n = rng_.between(1, 4); n > 0; --n) {
-        session_->setValue(id, pin.index, interestingValue(rng_, nonFiniteInputs_), laterClock());
-        ++outcome_.valueChanges;
+        changeLater(id, pin.index, interestingValue(rng_, nonFiniteInputs_));
       }
-    } else if (mode < 0.92 || !wireFromEarlier(id, pin)) {
+    } else if (mode < 0.92 || !wireFromEarlier(id, pin)) {  // a stream, or another's output
       const StreamShape shape = randomStream(rng_, nonFiniteInputs_);
       session_->setStream(
           id, pin.index,
@@ -347,24 +348,20 @@ class SessionRun {
           laterClock());
       ++outcome_.valueChanges;
       if (rng_.chance(0.3)) {
-        session_->setValue(id, pin.index, interestingValue(rng_, nonFiniteInputs_), laterClock());
-        ++outcome_.valueChanges;
+        changeLater(id, pin.index, interestingValue(rng_, nonFiniteInputs_));
       }
     }
   }
 
-  // Wires an output of an earlier, unopened-or-open live instance into this input.
+  // Wires an output of an earlier instance that is still alive into this input.
   bool wireFromEarlier(InstanceId id, const PinInfo& pin) {
     std::vector<InstanceId> producers;
     for (InstanceId other = 0; other < id; ++other) {
       if (session_->alive(other)) producers.push_back(other);
     }
     if (producers.empty() || outputs_.empty()) return false;
-    const InstanceId from =
-        producers[static_cast<size_t>(rng_.between(0, static_cast<int64_t>(producers.size()) - 1))];
-    const int32_t out =
-        outputs_[static_cast<size_t>(rng_.between(0, static_cast<int64_t>(outputs_.size()) - 1))];
-    session_->connect(from, out, id, pin.index);
+    const InstanceId from = producers[pickIndex(producers.size())];
+    session_->connect(from, outputs_[pickIndex(outputs_.size())], id, pin.index);
     return true;
   }
 
@@ -375,7 +372,7 @@ class SessionRun {
     inst.checkedUpTo = position;
     checkAllocations(id, position);
     if (rng_.chance(actionRate_)) {
-      lastCall_ = LastCall{id, block_, position, 0, requestOnAudioPath(id, position)};
+      lastCall_ = LastCall{id, block_, position, 0, requestBetweenCalls(id, position)};
       checkAllocations(id, position);
     }
     int32_t frames = remaining;
@@ -402,7 +399,7 @@ class SessionRun {
 
   // An event or dispatcher request at a block position, between two process calls of `id`.
   // Answers what it did.
-  std::string requestOnAudioPath(InstanceId id, int32_t position) {
+  std::string requestBetweenCalls(InstanceId id, int32_t position) {
     const auto pinCount = static_cast<int64_t>(session_->pins(id).size());
     const int64_t choice = rng_.between(0, 9);
     if (choice <= 5) {
@@ -438,9 +435,8 @@ class SessionRun {
       if (p.id >= 0 && session_->alive(p.id)) alive.push_back(p.id);
     }
     if (alive.empty()) return;
-    dispatcherRequest(
-        alive[static_cast<size_t>(rng_.between(0, static_cast<int64_t>(alive.size()) - 1))],
-        rng_.between(6, 9));
+    const InstanceId id = alive[pickIndex(alive.size())];
+    dispatcherRequest(id, rng_.between(6, 9));
   }
 
   // Requests through the dispatcher that a host may make at any time after open: resume,
