@@ -1,7 +1,8 @@
 // Per-sample work of the oscillator bank.
 //
 //   stepOscillator(s, left, right)   adds one oscillator's contribution for one sample to the
-//                                    two sums and advances its phasors (sample-major rendering)
+//                                    two sums and advances its phasors; sample-major rendering
+//                                    starts both sums at 0 and steps oscillators 0 .. count-1
 //   renormalise(s)                   resets the magnitude drift of one slot's running phasors
 //   sumBankSingle(bank, count, left, right, frames)
 //   sumBankPaired(bank, count, left, right, frames)

@@ -2,7 +2,7 @@
 //
 //   RetuneParams            the pin values of the retune sample (widened to double) and the
 //                           voice's constants
-//   tuneOscillator(p, position, decay) -> OscillatorTuning
+//   tuneOscillator(p, position, spreadSpan, decay) -> OscillatorTuning
 //                           frequency, modulator frequency, partial count, decay and blend of
 //                           one oscillator, with the partial count limited below maxFrequency
 //   applyTuning(s, t, phaseStepPerHz)
@@ -15,8 +15,9 @@
 // Every result is finite whatever the parameters: a negative or non-numeric partial count means
 // no partials beyond the carrier; non-finite frequencies fall back to maxFrequency (carrier) or
 // no partials (modulator); a non-numeric decay or blend counts as 0, a blend is held within
-// +-kMaxWaveMix, and a decay is held where its series still fits a double; decay exactly 1 gives
-// the series' limit gain 1/(n+1). Finite parameters inside those bounds keep their exact results.
+// +-kMaxWaveMix, and a decay is held where its series still fits a double; where decay^(n+1) is
+// exactly 1 (decay 1, or -1 with n + 1 even) the gain is 1/(n+1), its limit at decay 1. Finite
+// parameters inside those bounds keep their exact results.
 #pragma once
 
 #include <cmath>
@@ -50,8 +51,9 @@ struct OscillatorTuning {
   double waveMix;
 };
 
-// Beyond this the blend only drives the sums towards overflow.
-inline constexpr double kMaxWaveMix = 1e6;
+// Beyond this the blend only drives the sums towards overflow; within it even the largest series
+// sums stay far inside the float range of the outputs.
+inline constexpr double kMaxWaveMix = 1e12;
 
 namespace detail {
 
@@ -134,7 +136,8 @@ inline void applyTuning(OscillatorState& s, const OscillatorTuning& t,
   s.decayPowN = flush(detail::realPower(d, t.partials + 1));
   s.decay = d;
   s.partialCount = static_cast<double>(t.partials) + 1.0;
-  // At decay 1 the series' amplitude sum is n + 1 (the closed form reads 0/0 there).
+  // At decay 1 the series' amplitude sum is n + 1 (the closed form reads 0/0 there); the same
+  // finite gain serves the other decays whose power rounds to exactly 1.
   s.gain = s.decayPowN == 1.0 ? 1.0 / s.partialCount : (d - 1.0) / (s.decayPowN - 1.0);
   s.modulator = scale(s.modulator, d);
   s.modulatorPowN = scale(s.modulatorPowN, s.decayPowN);
