@@ -63,13 +63,4 @@ TEST(ComplexPowers, NonPositiveExponentsGiveOneAndTinyPowersGiveZero) {
   EXPECT_NEAR(std::hypot(unit.re, unit.im), 1.0, 1e-13);
 }
 
-TEST(ComplexHelpers, NormaliseKeepsPhaseAndMapsZeroToZero) {
-  const Complex n = swarm::dsp::normalise({3.0, -4.0});
-  EXPECT_DOUBLE_EQ(n.re, 0.6);
-  EXPECT_DOUBLE_EQ(n.im, -0.8);
-  const Complex z = swarm::dsp::normalise({0.0, 0.0});
-  EXPECT_EQ(z.re, 0.0);
-  EXPECT_EQ(z.im, 0.0);
-}
-
 }  // namespace
