@@ -124,7 +124,7 @@ TEST(SwarmModule, ClonesShareOneListUntilTheFirstIsDestroyed) {
     const swarm::VoiceList* list = voices[2].voiceList;
     ASSERT_NE(list, nullptr);
     for (size_t i = 0; i < 4; ++i) {
-      voices.session.open(voices.ids[i]);
+      if (i != 2) voices.session.open(voices.ids[i]);
       EXPECT_EQ(voices[i].voiceList, list);
       EXPECT_EQ(voices[i].voiceIndex, static_cast<int16_t>(i));
     }
