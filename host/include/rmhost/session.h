@@ -66,7 +66,7 @@ class Session {
   // --- Instances ----------------------------------------------------------------------------
   int32_t addGroup();  // a new, empty clone group
   // makeModule(0, 1, callback, hostValue), opcodes 2 and 3, pin discovery (opcode 6), pin
-  // values from the default texts. Answers -1 when makeModule answers null.
+  // values from the default texts (pins are read again at open). Answers -1 when makeModule answers null.
   InstanceId create(Library& library, int32_t group);
   // Like create, with explicit makeModule arguments (for argument checks).
   InstanceId createWith(Library& library, int32_t group, int32_t index, int32_t kind,
@@ -124,6 +124,7 @@ class Session {
   void runInstance(Instance& inst);
   void callProcess(Instance& inst, int32_t offset, int32_t frames);
   void writeVariable(Instance& inst, int32_t pin);
+  void discoverPins(Instance& inst);
 
   SessionConfig config_;
   std::vector<std::unique_ptr<Instance>> instances_;
