@@ -133,8 +133,8 @@ TEST(VellumDescription, IdentityAndPinsToTheLetter) {
     EXPECT_EQ(pin.name, want[i].name);
     EXPECT_EQ(pin.direction, want[i].direction);
     EXPECT_EQ(pin.datatype, want[i].datatype);
-    EXPECT_EQ(pin.defaultText.value_or("<none>"), want[i].defaultText ? want[i].defaultText
-                                                                      : "<none>");
+    EXPECT_EQ(pin.defaultText.value_or("<none>"),
+              want[i].defaultText ? want[i].defaultText : "<none>");
     EXPECT_EQ(pin.listText.value_or("<none>"), want[i].listText ? want[i].listText : "<none>");
     EXPECT_EQ(pin.flags, 0);
     EXPECT_TRUE(pin.hasVariable);
@@ -148,13 +148,19 @@ struct Scenario {
   Pins pins;
   Signal gate;  // a streaming gate, or null for the default gate of 1
   std::vector<std::tuple<const char*, double, int64_t>> changes;  // one-off changes at clocks
-  std::vector<float> want;  // Signal Out from clock 0
+  std::vector<float> want;                                        // Signal Out from clock 0
   bool splitInvariant = true;  // the same output however the host cuts its blocks
 };
 
-float gateHighUntil2(int64_t t) { return t < 2 ? 1.0f : 0.0f; }
-float gateHighUntil6(int64_t t) { return t < 6 ? 1.0f : 0.0f; }
-float gateHighUntil9(int64_t t) { return t < 9 ? 1.0f : 0.0f; }
+float gateHighUntil2(int64_t t) {
+  return t < 2 ? 1.0f : 0.0f;
+}
+float gateHighUntil6(int64_t t) {
+  return t < 6 ? 1.0f : 0.0f;
+}
+float gateHighUntil9(int64_t t) {
+  return t < 9 ? 1.0f : 0.0f;
+}
 
 // Common segment rates: attack, hold, decay and release of four samples each, sustain 0.5.
 Pins quarterSteps(Pins more = {}) {
@@ -168,15 +174,15 @@ const Scenario scenarios[] = {
      quarterSteps(),
      nullptr,
      {{"Gate", 0, 20}},
-     {.25f, .5f, .75f, 1, 1, 1, 1, .875f, .75f, .625f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f,
-      .5f, .5f, .375f, .25f, .125f, 0, 0, 0}},
+     {.25f, .5f, .75f, 1,   1,   1,   1,   .875f, .75f, .625f, .5f, .5f, .5f,
+      .5f,  .5f, .5f,  .5f, .5f, .5f, .5f, .375f, .25f, .125f, 0,   0,   0}},
     {"edges of a streaming gate take effect at their sample",
      quarterSteps(),
      [](int64_t t) { return t >= 5 && t < 30 ? 1.0f : 0.0f; },
      {},
-     {0,   0,   0,   0,   0,   .25f, .5f, .75f, 1,    1,    1,    1,   .875f, .75f, .625f, .5f, .5f,
-      .5f, .5f, .5f, .5f, .5f, .5f,  .5f, .5f,  .5f,  .5f,  .5f,  .5f, .5f,   .375f, .25f, .125f,
-      0,   0,   0}},
+     {0,     0,    0,     0,   0,   .25f, .5f,   .75f, 1,     1,   1,   1,
+      .875f, .75f, .625f, .5f, .5f, .5f,  .5f,   .5f,  .5f,   .5f, .5f, .5f,
+      .5f,   .5f,  .5f,   .5f, .5f, .5f,  .375f, .25f, .125f, 0,   0,   0}},
     {"zero attack starts in the hold",
      quarterSteps({{"Attack", 0}}),
      nullptr,
@@ -191,8 +197,8 @@ const Scenario scenarios[] = {
      quarterSteps({{"Attack", 0}, {"Hold", 0}}),
      nullptr,
      {{"Gate", 0, 16}},
-     {.875f, .75f, .625f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .375f,
-      .25f, .125f, 0, 0}},
+     {.875f, .75f, .625f, .5f, .5f, .5f,   .5f,  .5f,   .5f, .5f, .5f,
+      .5f,   .5f,  .5f,   .5f, .5f, .375f, .25f, .125f, 0,   0}},
     {"negative hold ends at once",
      quarterSteps({{"Attack", 0}, {"Hold", -4}}),
      nullptr,
@@ -227,8 +233,8 @@ const Scenario scenarios[] = {
      quarterSteps({{"Hold", 0}, {"Decay", 0}, {"NoRelease", 1}}),
      [](int64_t t) { return t < 6 || t >= 20 ? 1.0f : 0.0f; },
      {},
-     {.25f, .5f, .75f, 1,   .5f, .5f, .5f, .5f, .5f, .5f,  .5f, .5f,
-      .5f,  .5f, .5f,  .5f, .5f, .5f, .5f, .5f, .25f, .5f, .75f, 1, .5f}},
+     {.25f, .5f, .75f, 1,   .5f, .5f, .5f, .5f,  .5f, .5f,  .5f, .5f, .5f,
+      .5f,  .5f, .5f,  .5f, .5f, .5f, .5f, .25f, .5f, .75f, 1,   .5f}},
     {"NoRelease: a fall in the hold releases from 1 when the hold ends",
      quarterSteps({{"NoRelease", 1}, {"FullAttack", 0}}),
      [](int64_t t) { return t < 5 ? 1.0f : 0.0f; },
@@ -316,19 +322,23 @@ const Scenario scenarios[] = {
      {.5f, 1, 1.5f, 2, 1}},
     {"gate changes above the threshold are edges at sub-block starts only",
      quarterSteps({{"Hold", 0}, {"Decay", 0}}),
-     [](int64_t t) { return t < 24 ? .5f : t < 40 ? .8f : .3f; },
+     [](int64_t t) { return t < 24   ? .5f
+                            : t < 40 ? .8f
+                                     : .3f; },
      {},
-     {.25f, .5f, .75f, 1, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f,
-      .5f,  .5f, .5f,  .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f,
-      .25f, .5f, .75f, 1,   .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f,
-      .375f, .25f, .125f, 0, 0},
+     {.25f, .5f, .75f, 1,   .5f,  .5f, .5f,   .5f,  .5f,   .5f, .5f, .5f, .5f, .5f,
+      .5f,  .5f, .5f,  .5f, .5f,  .5f, .5f,   .5f,  .5f,   .5f, .5f, .5f, .5f, .5f,
+      .5f,  .5f, .5f,  .5f, .25f, .5f, .75f,  1,    .5f,   .5f, .5f, .5f, .5f, .5f,
+      .5f,  .5f, .5f,  .5f, .5f,  .5f, .375f, .25f, .125f, 0,   0},
      false},
     {"a NaN gate makes no edge inside a sub-block and falls at its start",
      quarterSteps({{"Attack", 0}, {"Hold", 0}, {"Decay", 0}}),
-     [](int64_t t) { return t < 8 ? 1.0f : t < 24 ? nan : 1.0f; },
+     [](int64_t t) { return t < 8    ? 1.0f
+                            : t < 24 ? nan
+                                     : 1.0f; },
      {},
-     {.5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f,  .5f,  .5f,  .5f, .5f, .5f, .5f, .5f,
-      .375f, .25f, .125f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+     {.5f,   .5f,  .5f,   .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f, .5f,
+      .375f, .25f, .125f, 0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0},
      false},
 };
 
@@ -394,8 +404,14 @@ TEST(VellumLfo, FourVariantsOverIdleAndSustain) {
   };
   for (const auto& [align, formula] : variants) {
     SCOPED_TRACE(align);
-    Rig rig({{"Attack", 0}, {"Hold", 0}, {"Decay", 0}, {"Sustain", 0.5}, {"LfoAmt", a},
-             {"LfoFreq", 1}, {"LfoPhase", 0}, {"LfoAlign", align}});
+    Rig rig({{"Attack", 0},
+             {"Hold", 0},
+             {"Decay", 0},
+             {"Sustain", 0.5},
+             {"LfoAmt", a},
+             {"LfoFreq", 1},
+             {"LfoPhase", 0},
+             {"LfoAlign", align}});
     rig.stream("Gate", [](int64_t t) { return t >= 8 ? 1.0f : 0.0f; });
     const auto out = rig.run(3);
     for (int64_t t = 0; t < 48; ++t) {
@@ -431,8 +447,14 @@ TEST(VellumLfo, RiseResetsThePhaseFromTheSubBlockStartExceptInTheAttack) {
 }
 
 TEST(VellumLfo, AmountZeroLeavesSamplesAndStopsTheAngle) {
-  Rig rig({{"Attack", 0}, {"Hold", 0}, {"Decay", 0}, {"Sustain", 0.5}, {"LfoAmt", 1},
-           {"LfoFreq", 1}, {"LfoPhase", 0}, {"LfoAlign", 3}});
+  Rig rig({{"Attack", 0},
+           {"Hold", 0},
+           {"Decay", 0},
+           {"Sustain", 0.5},
+           {"LfoAmt", 1},
+           {"LfoFreq", 1},
+           {"LfoPhase", 0},
+           {"LfoAlign", 3}});
   rig.set("LfoAmt", 0, 16);
   rig.set("LfoAmt", 1, 32);
   const auto out = rig.run(3);
@@ -453,9 +475,12 @@ TEST(VellumIdleWatch, AnnouncementsAndSleepRequestThroughANote) {
   // Streaming from the attack at 0, one-off in the sustain at 11; at the fall (20) the status
   // event wakes it, the sustain pass re-enters the watch and the release leaves it again; one-off
   // once the release has ended (24).
-  EXPECT_EQ(announcements(rig), (std::vector<A>{{pinStreaming, 0}, {pinOneOff, 11},
-                                                {pinStreaming, 20}, {pinOneOff, 20},
-                                                {pinStreaming, 20}, {pinOneOff, 24}}));
+  EXPECT_EQ(announcements(rig), (std::vector<A>{{pinStreaming, 0},
+                                                {pinOneOff, 11},
+                                                {pinStreaming, 20},
+                                                {pinOneOff, 20},
+                                                {pinStreaming, 20},
+                                                {pinOneOff, 24}}));
   // The watch entered at 24 asks to sleep once a whole block has been rendered inside it.
   const auto sleeps = rig.requests(hostSleep);
   ASSERT_EQ(sleeps.size(), 1u);
@@ -512,8 +537,8 @@ TEST(VellumIdleWatch, LfoDecidesWhetherIdleAndSustainMaySleep) {
     bool sleeps;
   };
   const Case cases[] = {
-      {{{"Gate", 0}, {"LfoAmt", 0.5}, {"LfoAlign", 1}}, false},  // idle, normal: the LFO alone
-      {{{"Gate", 0}, {"LfoAmt", 0.5}, {"LfoAlign", 2}}, true},   // idle, bottom: constant 0
+      {{{"Gate", 0}, {"LfoAmt", 0.5}, {"LfoAlign", 1}}, false},   // idle, normal: the LFO alone
+      {{{"Gate", 0}, {"LfoAmt", 0.5}, {"LfoAlign", 2}}, true},    // idle, bottom: constant 0
       {{{"Decay", 0}, {"LfoAmt", 0.5}, {"LfoAlign", 2}}, false},  // sustain modulated
       {{{"Decay", 0}, {"LfoAmt", 0.5}, {"LfoAlign", 0}}, true},   // sustain, LFO off
       {{{"Decay", 0}, {"LfoAmt", 0}, {"LfoAlign", 4}}, true},     // sustain, no depth
