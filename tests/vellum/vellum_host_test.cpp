@@ -1,6 +1,7 @@
 // The vellum plug-in driven through the stand-in host, checked sample by sample.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -594,6 +595,19 @@ TEST(VellumOpen, SampleRateIsReadAtOpenWithAFallback) {
   Rig rig({{"Attack", 11025}}, 44100.0f);
   rig.session.dispatch(rig.id, opSetSampleRate, 0, 0, nullptr, 8.0f);
   EXPECT_EQ(rig.run(1), want);
+}
+
+TEST(VellumOpen, AHostWithFewerPinsGetsASilentModule) {
+  rmhost::SessionConfig config{16.0f, 16};
+  config.pinCount = 5;
+  rmhost::Session session(config);
+  const InstanceId id = session.create(vellumLibrary(), session.addGroup());
+  session.open(id);
+  const int32_t out = session.findPin(id, "Signal Out");
+  std::fill(session.buffer(id, out), session.buffer(id, out) + 16, -1.0f);
+  session.setValue(id, session.findPin(id, "Gate"), 0, 4);
+  session.runBlock();  // neither the process calls nor the status event touch missing pins
+  EXPECT_EQ(session.buffer(id, out)[15], -1.0f);
 }
 
 }  // namespace
