@@ -45,7 +45,7 @@ class SessionTest : public ::testing::Test {
 
   std::unique_ptr<rmhost::Session> session =
       std::make_unique<rmhost::Session>(rmhost::SessionConfig{48000.0f, kBlock, -1, true});
-  probe::Probe a, b, c;
+  probe::Probe a, b, c, d;
 };
 
 TEST_F(SessionTest, ValueChangesArriveAsOneOffEventsAtTheirSample) {
@@ -134,8 +134,7 @@ TEST_F(SessionTest, CloneWalkFollowsCreationOrderAndSkipsDestroyedClones) {
   const auto first = add(a, dirOutput, group);
   const auto second = add(b, dirOutput, group);
   const auto third = add(c, dirOutput, group);
-  probe::Probe other;
-  add(other, dirOutput);  // another group
+  add(d, dirOutput);  // another group
   for (auto id : {first, second, third}) session->open(id);
 
   session->beginBlock();
