@@ -60,7 +60,11 @@ TEST(Record, FreshRecordReadsAsConstructed) {
   r->dispatcherEntry(r, opClose, 0, 0, nullptr, 0.0f);
 }
 
-class Dispatcher : public ProbeHost {};
+class Dispatcher : public ProbeHost {
+ protected:
+  void TearDown() override { session.reset(); }  // before `second` goes
+  probe::Probe second;
+};
 
 TEST_F(Dispatcher, RateAndBlockSizeLiveInTheRecord) {
   create();
@@ -101,7 +105,6 @@ TEST_F(Dispatcher, ResumeCallsResumeIndexOnlyAboveZero) {
 
 TEST_F(Dispatcher, ProcessDescriptorIsOneRecordRewrittenPerRequest) {
   create();
-  probe::Probe second;
   const rmhost::InstanceId other = session->create(probeLibrary(), session->addGroup());
   session->dispatch(other, opHostMessage, 0, probe::kAttachProbe, &second);
   session->open(id);
