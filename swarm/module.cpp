@@ -48,13 +48,13 @@ Module::~Module() {
 
 bool Module::describePin(int32_t index, PinDescription* description) {
   if (index < 0 || index >= pins::count) return false;
-  const pins::PinSpec& spec = pins::table[index];
+  const pins::PinEntry& entry = pins::table[index];
   description->variable = pinVariable(index);
-  description->direction = spec.direction;
-  description->datatype = spec.datatype;
-  description->name = spec.name;
-  if (spec.defaultValue != nullptr) description->defaultValue = spec.defaultValue;
-  if (spec.listItems != nullptr) description->listItems = spec.listItems;
+  description->direction = entry.direction;
+  description->datatype = entry.datatype;
+  description->name = entry.name;
+  if (entry.defaultValue != nullptr) description->defaultValue = entry.defaultValue;
+  if (entry.listItems != nullptr) description->listItems = entry.listItems;
   return true;
 }
 

@@ -30,7 +30,7 @@ inline constexpr int32_t outputR = 19;
 inline constexpr int32_t count = 20;
 
 // Everything of a pin's description except its variable, which belongs to the instance.
-struct PinSpec {
+struct PinEntry {
   const char* name;
   int32_t direction;
   int32_t datatype;
@@ -45,7 +45,7 @@ inline constexpr const char* oscsItems =
     "19=19,20=20,22=22,24=24,26=26,28=28,30=30,35=35,40=40,45=45,50=50,60=60,70=70,80=80,90=90,"
     "100=100,120=120,140=140,160=160,180=180,200=200";
 
-inline constexpr PinSpec table[count] = {
+inline constexpr PinEntry table[count] = {
     {"fc_1", dirInput, dtAudio, "0", nullptr},
     {"fm1_1", dirInput, dtAudio, "0", nullptr},
     {"N", dirInput, dtAudio, "0", nullptr},
