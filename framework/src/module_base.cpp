@@ -6,8 +6,7 @@
 namespace {
 
 // The library's one descriptor, rewritten by every opcode-13 request of any of its instances.
-ProcessDescriptor gProcessDescriptor{1, static_cast<int32_t>(sizeof(ProcessReference)), nullptr,
-                                     0};
+ProcessDescriptor gProcessDescriptor{1, static_cast<int32_t>(sizeof(ProcessReference)), nullptr, 0};
 
 intptr_t dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
                          void* ptr, float opt) noexcept {
@@ -48,7 +47,9 @@ RMModule_base::RMModule_base(HostCallback callback, int32_t hostValue) noexcept
   record_.blockSize = 1024;
 }
 
-RMModule_base::~RMModule_base() { delete[] pins_; }
+RMModule_base::~RMModule_base() {
+  delete[] pins_;
+}
 
 void RMModule_base::onPinStatus(RMPin&) {}
 
@@ -108,6 +109,11 @@ intptr_t RMModule_base::dispatch(int32_t opcode, int32_t index, int32_t value, v
 }
 
 void RMModule_base::open() {
+  // A host that opens an instance again gets a fresh table, not a second one beside the first.
+  delete[] pins_;
+  pins_ = nullptr;
+  pinCount_ = 0;
+
   const intptr_t answer = callHost(hostPinCount);
   const int32_t count = answer > 0 && answer <= INT32_MAX ? static_cast<int32_t>(answer) : 0;
   if (count > 0) {
@@ -138,13 +144,27 @@ void RMModule_base::open() {
 
 void RMModule_base::close() {}
 void RMModule_base::spareNotify(int32_t, int32_t) {}
-void RMModule_base::setSampleRate(float rate) { record_.sampleRate = rate; }
-void RMModule_base::setBlockSize(int32_t size) { record_.blockSize = size; }
-float RMModule_base::getSampleRate() { return record_.sampleRate; }
-int32_t RMModule_base::getBlockSize() { return record_.blockSize; }
-bool RMModule_base::describePin(int32_t, PinDescription*) { return false; }
-bool RMModule_base::spareQueryA(int32_t) { return false; }
-bool RMModule_base::spareQueryB(int32_t) { return false; }
+void RMModule_base::setSampleRate(float rate) {
+  record_.sampleRate = rate;
+}
+void RMModule_base::setBlockSize(int32_t size) {
+  record_.blockSize = size;
+}
+float RMModule_base::getSampleRate() {
+  return record_.sampleRate;
+}
+int32_t RMModule_base::getBlockSize() {
+  return record_.blockSize;
+}
+bool RMModule_base::describePin(int32_t, PinDescription*) {
+  return false;
+}
+bool RMModule_base::spareQueryA(int32_t) {
+  return false;
+}
+bool RMModule_base::spareQueryB(int32_t) {
+  return false;
+}
 void RMModule_base::resume() {}
 void RMModule_base::resumeIndex(int32_t) {}
 void RMModule_base::onDataEvent(int32_t, int32_t, uint16_t) {}

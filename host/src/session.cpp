@@ -51,7 +51,9 @@ T saturate(double v) {
 
 }  // namespace
 
-bool onModuleAudioPath() noexcept { return tModuleDepth > 0 && tCallbackDepth == 0; }
+bool onModuleAudioPath() noexcept {
+  return tModuleDepth > 0 && tCallbackDepth == 0;
+}
 
 struct PendingEvent {
   int64_t clock = 0;
@@ -92,8 +94,8 @@ struct Session::Instance {
   bool asleep = false;
 };
 
-intptr_t hostCallback(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
-                      void* ptr, float) {
+intptr_t hostCallback(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                      float) {
   CallbackScope scope;
   const auto it = owners().find(record);
   if (it == owners().end()) return 0;
@@ -195,15 +197,21 @@ bool Session::alive(InstanceId id) const {
   return id >= 0 && id < instanceCount() && instances_[static_cast<size_t>(id)]->record != nullptr;
 }
 
-int32_t Session::instanceCount() const { return static_cast<int32_t>(instances_.size()); }
+int32_t Session::instanceCount() const {
+  return static_cast<int32_t>(instances_.size());
+}
 
 const std::vector<InstanceId>& Session::group(int32_t group) const {
   return groups_.at(static_cast<size_t>(group));
 }
 
-ModuleRecord* Session::record(InstanceId id) const { return get(id).record; }
+ModuleRecord* Session::record(InstanceId id) const {
+  return get(id).record;
+}
 
-const std::vector<PinInfo>& Session::pins(InstanceId id) const { return get(id).pins; }
+const std::vector<PinInfo>& Session::pins(InstanceId id) const {
+  return get(id).pins;
+}
 
 int32_t Session::findPin(InstanceId id, const std::string& name) const {
   for (const PinInfo& pin : get(id).pins) {
@@ -285,10 +293,11 @@ void Session::queueStatus(Instance& inst, int32_t pin, int32_t status, int64_t c
   event.status = status;
   event.setsValue = setsValue;
   event.value = value;
-  const auto at = std::upper_bound(
-      inst.queue.begin(), inst.queue.end(), event, [](const PendingEvent& a, const PendingEvent& b) {
-        return a.clock != b.clock ? a.clock < b.clock : a.order < b.order;
-      });
+  const auto at =
+      std::upper_bound(inst.queue.begin(), inst.queue.end(), event,
+                       [](const PendingEvent& a, const PendingEvent& b) {
+                         return a.clock != b.clock ? a.clock < b.clock : a.order < b.order;
+                       });
   inst.queue.insert(at, std::move(event));
 }
 
@@ -426,13 +435,16 @@ intptr_t Session::dispatch(InstanceId id, int32_t opcode, int32_t index, int32_t
   return inst.record->dispatcherEntry(inst.record, opcode, index, value, ptr, opt);
 }
 
-bool Session::asleep(InstanceId id) const { return get(id).asleep; }
+bool Session::asleep(InstanceId id) const {
+  return get(id).asleep;
+}
 
 intptr_t Session::onRequest(Instance& inst, int32_t opcode, int32_t index, int32_t value,
                             void* ptr) {
   const int64_t now = blockStart_ + position_;
   if (config_.logRequests) {
-    requests_.push_back(Request{inst.id, opcode, index, value, reinterpret_cast<intptr_t>(ptr), now});
+    requests_.push_back(
+        Request{inst.id, opcode, index, value, reinterpret_cast<intptr_t>(ptr), now});
   }
   switch (opcode) {
     case hostOutputStatus: {

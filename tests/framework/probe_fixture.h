@@ -31,6 +31,12 @@ inline PinDescription describe(int32_t datatype, const char* name, int32_t flags
   return d;
 }
 
+inline PinDescription outputPin(const char* name) {
+  PinDescription d = describe(dtAudio, name);
+  d.direction = dirOutput;
+  return d;
+}
+
 // A session hosting one probe instance whose pin table the test sets before open.
 class ProbeHost : public ::testing::Test {
  protected:

@@ -24,13 +24,34 @@ class Module : public RMModule_base {
     probe_->countOperation = [](void* object) {
       ++static_cast<Module*>(static_cast<RMModule_base*>(object))->probe_->operationRuns;
     };
+    probe_->sleepOperation = [](void* object) {
+      static_cast<RMModule_base*>(object)->callHost(hostSleep);
+    };
+    probe_->announceOperation = [](void* object) {
+      auto* m = static_cast<RMModule_base*>(object);
+      m->pin(0).transmitStatus(m->sampleClock(), pinStreaming);
+    };
+    probe_->cloneWalkOperation = [](void* object) {
+      auto* m = static_cast<Module*>(static_cast<RMModule_base*>(object));
+      probe::Probe& p = *m->probe_;
+      p.cloneCount = 0;
+      ModuleRecord* clone = nullptr;
+      m->callHost(hostFirstClone, 0, 0, &clone);
+      while (clone != nullptr && p.cloneCount < 8) {
+        p.cloneRecords[p.cloneCount++] = clone;
+        ModuleRecord* next = nullptr;
+        RMModule_base::fromRecord(clone)->callHost(hostNextClone, 0, 0, &next);
+        clone = next;
+      }
+    };
     const ProcessReference first = processReference<Module, &Module::first>();
     probe_->firstProcessAddress = first.address;
     probe_->firstProcess = reinterpret_cast<ProcessEntry>(first.address);
     probe_->secondProcess =
         reinterpret_cast<ProcessEntry>(processReference<Module, &Module::second>().address);
     probe_->install = [](void* object, void* address, int32_t a0, int32_t a1, int32_t a2) {
-      static_cast<RMModule_base*>(object)->setProcessFunction(ProcessReference{address, {a0, a1, a2}});
+      static_cast<RMModule_base*>(object)->setProcessFunction(
+          ProcessReference{address, {a0, a1, a2}});
     };
   }
 
@@ -75,11 +96,13 @@ class Module : public RMModule_base {
   }
 
  private:
-  // Writes the run's positions into pin 0's buffer: 1 from the first function, 2 from the second.
+  // Writes the run's positions into pin 0's buffer when pin 0 is an output: 1 from the first
+  // function, 2 from the second.
   void first(int32_t offset, int32_t frames) { fill(offset, frames, 1.0f); }
   void second(int32_t offset, int32_t frames) { fill(offset, frames, 2.0f); }
   void fill(int32_t offset, int32_t frames, float value) {
     if (pinCount() == 0 || pin(0).datatype != dtAudio) return;
+    if (probe_ != nullptr && probe_->descriptions[0].direction != dirOutput) return;
     float* out = *static_cast<float**>(pin(0).variable);
     for (int32_t i = 0; i < frames; ++i) out[offset + i] = value;
   }

@@ -31,11 +31,16 @@ struct Probe {
   int32_t operationRuns = 0;
   int32_t closeCalls = 0;
   int32_t destroyed = 0;
+  ModuleRecord* cloneRecords[8] = {};
+  int32_t cloneCount = 0;
   void* variables = nullptr;  // the module's variable slots (kMaxPins of 8 bytes each)
   void* object = nullptr;     // the module object, as the record names it
   // Entry points of the module for the test: type-17 operations and its two process functions.
   void (*switchToSecondProcess)(void*) = nullptr;
   void (*countOperation)(void*) = nullptr;
+  void (*sleepOperation)(void*) = nullptr;      // asks the host to sleep
+  void (*announceOperation)(void*) = nullptr;   // announces pin 0 streaming at the current clock
+  void (*cloneWalkOperation)(void*) = nullptr;  // records the clone walk into cloneRecords
   ProcessEntry firstProcess = nullptr;
   ProcessEntry secondProcess = nullptr;
   void* firstProcessAddress = nullptr;

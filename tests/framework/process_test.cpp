@@ -66,7 +66,7 @@ class Events : public ProbeHost {};
 
 TEST_F(Events, RunOperationCallsTheFunctionOnTheModule) {
   create(1);
-  addPins({describe(dtAudio, "out")});
+  addPins({outputPin("out")});
   open();
   ModuleEvent run{0, eventRunOperation, 0, 0, reinterpret_cast<intptr_t>(probe.countOperation)};
   session->deliver(id, run, 0);
@@ -75,7 +75,7 @@ TEST_F(Events, RunOperationCallsTheFunctionOnTheModule) {
 
 TEST_F(Events, DataEventsReachOnDataEventAndOtherTypesAreIgnored) {
   create(1);
-  addPins({describe(dtAudio, "out")});
+  addPins({outputPin("out")});
   open();
   ModuleEvent data{5, eventData, 6, 7, 0};
   session->deliver(id, data, 0);
@@ -89,7 +89,7 @@ TEST_F(Events, DataEventsReachOnDataEventAndOtherTypesAreIgnored) {
 
 TEST_F(Events, ANewProcessFunctionServesTheNextCall) {
   create(1);
-  addPins({describe(dtAudio, "out")});
+  addPins({outputPin("out")});
   open();
   float* out = session->buffer(id, 0);
   session->beginBlock();
