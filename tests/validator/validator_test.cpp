@@ -45,7 +45,8 @@ TEST(Validator, SoundModulePassesAndReportsWhatRan) {
   const std::string text = describe(report);
   EXPECT_NE(text.find("sessions: 40"), std::string::npos) << text;
   EXPECT_NE(text.find("PASSED"), std::string::npos) << text;
-  EXPECT_EQ(rmhost::runCheck(CheckOptions{GOOD_PATH, 1, 2, {}, nullptr}, std::cout), 0);
+  std::ostringstream sink;
+  EXPECT_EQ(rmhost::runCheck(CheckOptions{GOOD_PATH, 1, 2, {}, nullptr}, sink), 0);
 }
 
 struct FaultCase {
@@ -71,7 +72,8 @@ TEST_P(FaultyModule, IsCaughtWithAReproducingSeed) {
   EXPECT_EQ(again.failures.front().kind, fault.kind);
   EXPECT_EQ(again.failures.front().seed, seed);
   EXPECT_EQ(again.failures.front().detail, report.failures.front().detail);
-  EXPECT_EQ(rmhost::runCheck(CheckOptions{fault.path, seed, 1, {}, nullptr}, std::cout), 1);
+  std::ostringstream sink;
+  EXPECT_EQ(rmhost::runCheck(CheckOptions{fault.path, seed, 1, {}, nullptr}, sink), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,6 +133,24 @@ TEST(Validator, MalformedDescriptionsAndExtraExportsAreReported) {
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
   }
   EXPECT_EQ(count(FailureKind::pinDescription), 8) << text;
+}
+
+TEST(Validator, ExportsBreakingTheRulesAreReportedAndNoSessionRuns) {
+  const CheckReport report = check(BROKENENTRIES_PATH, 5);
+  const std::string text = describe(report);
+  EXPECT_EQ(report.sessions, 0) << text;
+  for (const char* expected :
+       {"getModuleProperties: name is not set", "writes the two words that belong to the host",
+        "does not write one flags word", "index 1 does not answer 0",
+        "index -1 writes the description strings", "index 1, kind 1 answers a record",
+        "index 0, kind 2 answers a record", "magic is not", "version is not 1",
+        "does not keep the host value", "names no object", "reserved record words are not 0",
+        "does not start at 44100 Hz", "opcode 1 does not answer 1"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+  EXPECT_TRUE(std::all_of(report.failures.begin(), report.failures.end(), [](const auto& f) {
+    return f.kind == FailureKind::description || f.kind == FailureKind::record;
+  })) << text;
 }
 
 TEST(Validator, MissingLibraryIsALoadFailure) {

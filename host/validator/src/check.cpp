@@ -12,7 +12,8 @@
 namespace rmhost {
 namespace {
 
-// Failures of one kind printed in full; the rest are counted.
+// Session failures of one kind printed in full; the rest are counted. Static failures are all
+// printed.
 constexpr int kShownPerKind = 10;
 
 FiniteRule defaultFiniteRule(const std::string& moduleId) {
@@ -139,7 +140,7 @@ void printReport(const CheckReport& report, std::ostream& out) {
 
   std::map<FailureKind, int> shown;
   for (const Failure& failure : report.failures) {
-    if (++shown[failure.kind] > kShownPerKind) continue;
+    if (failure.seed && ++shown[failure.kind] > kShownPerKind) continue;
     out << "FAIL [" << failureKindName(failure.kind) << "]";
     if (failure.seed) out << " seed " << *failure.seed;
     out << ": " << failure.detail << "\n";
