@@ -429,13 +429,16 @@ class SessionRun {
     return dispatcherRequest(id, choice);
   }
 
+  // A dispatcher request to an opened instance (the lifecycle puts open first).
   void betweenBlocksRequest() {
-    std::vector<InstanceId> alive;
+    std::vector<InstanceId> opened;
     for (const PlannedInstance& p : plan_) {
-      if (p.id >= 0 && session_->alive(p.id)) alive.push_back(p.id);
+      if (p.id >= 0 && session_->alive(p.id) && live_[static_cast<size_t>(p.id)].opened) {
+        opened.push_back(p.id);
+      }
     }
-    if (alive.empty()) return;
-    const InstanceId id = alive[pickIndex(alive.size())];
+    if (opened.empty()) return;
+    const InstanceId id = opened[pickIndex(opened.size())];
     dispatcherRequest(id, rng_.between(6, 9));
   }
 
