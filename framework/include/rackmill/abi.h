@@ -20,8 +20,8 @@ typedef struct ModuleEvent ModuleEvent;
 
 // The host's function, called by a module from inside its own entries (any thread the host
 // calls the module on). opt is 0.0 in every request of this system.
-typedef intptr_t (*HostCallback)(ModuleRecord* record, int32_t opcode, int32_t index,
-                                 int32_t value, void* ptr, float opt);
+typedef intptr_t (*HostCallback)(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
+                                 void* ptr, float opt);
 
 // Dispatcher entry: the host's requests to an instance (opcodes below). Same form as the callback.
 typedef intptr_t (*DispatcherEntry)(ModuleRecord* record, int32_t opcode, int32_t index,
@@ -87,10 +87,10 @@ typedef struct ProcessReference {
 } ProcessReference;
 
 typedef struct ProcessDescriptor {
-  int32_t one;        // 1
-  int32_t size;       // sizeof(ProcessReference)
-  void* reference;    // the asking module's stored ProcessReference
-  int32_t zero;       // 0
+  int32_t one;      // 1
+  int32_t size;     // sizeof(ProcessReference)
+  void* reference;  // the asking module's stored ProcessReference
+  int32_t zero;     // 0
 } ProcessDescriptor;
 
 // "{PMR" read as a little-endian 32-bit value.
@@ -143,7 +143,7 @@ enum {
 }  // extern "C"
 
 // Layout pins: offsets and sizes of every record for 32-bit and 64-bit builds.
-#define RM_PIN_OFFSET(type, field, off32, off64) \
+#define RM_PIN_OFFSET(type, field, off32, off64)                                   \
   static_assert(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)), \
                 #type "." #field " offset")
 #define RM_PIN_SIZE(type, size32, size64) \

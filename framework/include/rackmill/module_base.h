@@ -65,23 +65,23 @@ class RMModule_base {
   RMModule_base& operator=(const RMModule_base&) = delete;
 
   // Virtual operations in slot order.
-  virtual ~RMModule_base();                                                      // 0
-  virtual void onPinStatus(RMPin& pin);                                          // 1
-  virtual void handleEvent(ModuleEvent* event);                                  // 2
+  virtual ~RMModule_base();                      // 0
+  virtual void onPinStatus(RMPin& pin);          // 1
+  virtual void handleEvent(ModuleEvent* event);  // 2
   virtual intptr_t dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr,
-                            float opt);                                          // 3
-  virtual void open();                                                           // 4
-  virtual void close();                                                          // 5
-  virtual void spareNotify(int32_t a, int32_t b);                                // 6
-  virtual void setSampleRate(float rate);                                        // 7
-  virtual void setBlockSize(int32_t size);                                       // 8
-  virtual float getSampleRate();                                                 // 9
-  virtual int32_t getBlockSize();                                                // 10
+                            float opt);                                         // 3
+  virtual void open();                                                          // 4
+  virtual void close();                                                         // 5
+  virtual void spareNotify(int32_t a, int32_t b);                               // 6
+  virtual void setSampleRate(float rate);                                       // 7
+  virtual void setBlockSize(int32_t size);                                      // 8
+  virtual float getSampleRate();                                                // 9
+  virtual int32_t getBlockSize();                                               // 10
   virtual bool describePin(int32_t index, PinDescription* description);         // 11
-  virtual bool spareQueryA(int32_t value);                                       // 12
-  virtual bool spareQueryB(int32_t value);                                       // 13
-  virtual void resume();                                                         // 14
-  virtual void resumeIndex(int32_t index);                                       // 15
+  virtual bool spareQueryA(int32_t value);                                      // 12
+  virtual bool spareQueryB(int32_t value);                                      // 13
+  virtual void resume();                                                        // 14
+  virtual void resumeIndex(int32_t index);                                      // 15
   virtual void onDataEvent(int32_t first, int32_t value, uint16_t shortValue);  // 16
   virtual void onHostMessage(int32_t value, int32_t index, void* ptr);          // 17
 

@@ -66,7 +66,8 @@ class Session {
   // --- Instances ----------------------------------------------------------------------------
   int32_t addGroup();  // a new, empty clone group
   // makeModule(0, 1, callback, hostValue), opcodes 2 and 3, pin discovery (opcode 6), pin
-  // values from the default texts. Answers -1 when makeModule answers null.
+  // values from the default texts (pins are read again at open). Answers -1 when makeModule answers
+  // null.
   InstanceId create(Library& library, int32_t group);
   // Like create, with explicit makeModule arguments (for argument checks).
   InstanceId createWith(Library& library, int32_t group, int32_t index, int32_t kind,
@@ -74,7 +75,7 @@ class Session {
   void open(InstanceId id);     // writes every pin variable, then opcode 0
   void destroy(InstanceId id);  // opcode 1; the instance leaves its group
   bool alive(InstanceId id) const;
-  int32_t instanceCount() const;  // ids handed out so far, alive or not
+  int32_t instanceCount() const;                              // ids handed out so far, alive or not
   const std::vector<InstanceId>& group(int32_t group) const;  // alive members in creation order
   ModuleRecord* record(InstanceId id) const;
   const std::vector<PinInfo>& pins(InstanceId id) const;
@@ -89,7 +90,8 @@ class Session {
   void setValue(InstanceId id, int32_t pin, double value, int64_t clock);
   // Stream from `clock` on, announced with a status event pinStreaming at that clock.
   void setStream(InstanceId id, int32_t pin, StreamFn stream, int64_t clock);
-  // Wires an output to an input; call before open.
+  // Wires an output to an input. Pins with a module variable may be wired at any time; a pin
+  // without one learns its buffer at open, so wire it before.
   void connect(InstanceId from, int32_t outputPin, InstanceId to, int32_t inputPin);
 
   // --- Running ------------------------------------------------------------------------------
@@ -124,6 +126,7 @@ class Session {
   void runInstance(Instance& inst);
   void callProcess(Instance& inst, int32_t offset, int32_t frames);
   void writeVariable(Instance& inst, int32_t pin);
+  void discoverPins(Instance& inst);
 
   SessionConfig config_;
   std::vector<std::unique_ptr<Instance>> instances_;

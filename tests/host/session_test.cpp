@@ -1,0 +1,162 @@
+// The session's timing, wiring, sleep and clone groups, seen from a probe module.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "probe_module.h"
+#include "rackmill/module_base.h"
+#include "rmhost/session.h"
+
+namespace {
+
+rmhost::Library& probeLibrary() {
+  static std::unique_ptr<rmhost::Library> library = rmhost::Library::load(PROBE_PATH, nullptr);
+  return *library;
+}
+
+PinDescription audioPin(int32_t direction) {
+  PinDescription d{};
+  d.variable = probe::kModuleVariable;
+  d.direction = direction;
+  d.datatype = dtAudio;
+  d.name = direction == dirOutput ? "out" : "in";
+  return d;
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  static constexpr int32_t kBlock = 32;
+
+  void TearDown() override { session.reset(); }
+
+  // A probe instance with one audio pin of the given direction.
+  rmhost::InstanceId add(probe::Probe& p, int32_t direction, int32_t group = -1) {
+    if (group < 0) group = session->addGroup();
+    const rmhost::InstanceId id = session->create(probeLibrary(), group);
+    session->dispatch(id, opHostMessage, 0, probe::kAttachProbe, &p);
+    p.descriptions[0] = audioPin(direction);
+    p.descriptionCount = 1;
+    return id;
+  }
+  void run(rmhost::InstanceId id, void (*operation)(void*), int32_t position) {
+    ModuleEvent event{0, eventRunOperation, 0, 0, reinterpret_cast<intptr_t>(operation)};
+    session->deliver(id, event, position);
+  }
+
+  std::unique_ptr<rmhost::Session> session =
+      std::make_unique<rmhost::Session>(rmhost::SessionConfig{48000.0f, kBlock, -1, true});
+  probe::Probe a, b, c, d;
+};
+
+TEST_F(SessionTest, ValueChangesArriveAsOneOffEventsAtTheirSample) {
+  const auto id = add(a, dirInput);
+  session->open(id);
+  session->setValue(id, 0, 0.25, kBlock + 5);
+  session->runBlock();
+  EXPECT_EQ(a.pinStatusCalls, 0);
+  session->runBlock();
+  EXPECT_EQ(a.pinStatusCalls, 1);
+  EXPECT_EQ(a.statusSeen, pinOneOff);
+  EXPECT_EQ(a.valueSeen, 0.25f);
+  // The clock seen at the event is the change's clock.
+  bool seen = false;
+  for (const auto& r : session->requests()) {
+    if (r.opcode == hostSampleClock) {
+      EXPECT_EQ(r.clock, kBlock + 5);
+      seen = true;
+    }
+  }
+  EXPECT_TRUE(seen);
+  const float* in = session->buffer(id, 0);
+  EXPECT_EQ(in[4], 0.0f);
+  EXPECT_EQ(in[5], 0.25f);
+  session->runBlock();
+  EXPECT_EQ(in[0], 0.25f);
+}
+
+TEST_F(SessionTest, EventsSplitProcessCallsAndSplittersCutThemFurther) {
+  const auto id = add(a, dirOutput);
+  session->open(id);
+  session->setValue(id, 0, 1.0, 10);
+  std::vector<std::pair<int32_t, int32_t>> calls;
+  session->setSplitter([&](rmhost::InstanceId, int32_t pos, int32_t remaining) {
+    calls.emplace_back(pos, remaining);
+    return std::min(remaining, 8);
+  });
+  session->runBlock();
+  // Calls: [0,8) [8,10) at the event, then [10,18) [18,26) [26,32).
+  const std::vector<std::pair<int32_t, int32_t>> expected{
+      {0, 10}, {8, 2}, {10, 22}, {18, 14}, {26, 6}};
+  EXPECT_EQ(calls, expected);
+}
+
+TEST_F(SessionTest, WiredOutputsShareTheirBufferAndPassOnTheirStatus) {
+  const auto producer = add(a, dirOutput);
+  const auto consumer = add(b, dirInput);
+  session->open(producer);
+  session->open(consumer);
+  session->connect(producer, 0, consumer, 0);  // rewrites the consumer's pin variable
+  EXPECT_EQ(session->buffer(consumer, 0), session->buffer(producer, 0));
+
+  session->beginBlock();
+  run(producer, a.announceOperation, 7);  // announced at clock 7
+  session->endBlock();
+  session->runBlock();  // consumer hears it at the start of the next block: already past 7
+  EXPECT_EQ(b.pinStatusCalls, 1);
+  EXPECT_EQ(b.statusSeen, pinStreaming);
+  EXPECT_EQ(static_cast<RMModule_base*>(b.object)->pin(0).status, pinStreaming);
+}
+
+TEST_F(SessionTest, ASleepingModuleHoldsItsOutputAndWakesBeforeItsNextEvent) {
+  const auto id = add(a, dirOutput);
+  session->open(id);
+  session->runBlock();  // the first process function writes 1.0
+  float* out = session->buffer(id, 0);
+  session->beginBlock();
+  run(id, a.sleepOperation, 0);
+  EXPECT_TRUE(session->asleep(id));
+  run(id, a.switchToSecondProcess, 0);  // would write 2.0, but the module is not called
+  session->endBlock();
+  session->runBlock();
+  for (int32_t i = 0; i < kBlock; ++i) ASSERT_EQ(out[i], 1.0f);
+  EXPECT_EQ(a.resumeCalls, 0);
+
+  session->setValue(id, 0, 0.0, session->clock() + 3);
+  session->runBlock();
+  EXPECT_FALSE(session->asleep(id));
+  EXPECT_EQ(a.resumeCalls, 1);
+  EXPECT_EQ(out[2], 1.0f);
+  EXPECT_EQ(out[3], 2.0f);
+}
+
+TEST_F(SessionTest, CloneWalkFollowsCreationOrderAndSkipsDestroyedClones) {
+  const int32_t group = session->addGroup();
+  const auto first = add(a, dirOutput, group);
+  const auto second = add(b, dirOutput, group);
+  const auto third = add(c, dirOutput, group);
+  add(d, dirOutput);  // another group
+  for (auto id : {first, second, third}) session->open(id);
+
+  session->beginBlock();
+  run(second, b.cloneWalkOperation, 0);
+  ASSERT_EQ(b.cloneCount, 3);
+  EXPECT_EQ(b.cloneRecords[0], session->record(first));
+  EXPECT_EQ(b.cloneRecords[1], session->record(second));
+  EXPECT_EQ(b.cloneRecords[2], session->record(third));
+
+  session->destroy(first);
+  run(third, c.cloneWalkOperation, 0);
+  ASSERT_EQ(c.cloneCount, 2);
+  EXPECT_EQ(c.cloneRecords[0], session->record(second));
+}
+
+TEST_F(SessionTest, PinCountAndBlockSizeReachTheModule) {
+  session = std::make_unique<rmhost::Session>(rmhost::SessionConfig{22050.0f, 100, 7, true});
+  const auto id = add(a, dirInput);
+  session->open(id);
+  EXPECT_EQ(session->record(id)->sampleRate, 22050.0f);
+  EXPECT_EQ(session->record(id)->blockSize, 100);
+  EXPECT_EQ(static_cast<RMModule_base*>(a.object)->pinCount(), 7);
+}
+
+}  // namespace
