@@ -124,6 +124,11 @@ class TableReader {
       : table_(table), name_(std::move(name)) {
     for (auto&& [key, node] : table) {
       if (std::find(known.begin(), known.end(), key.str()) != known.end()) continue;
+      if (key.str() == "connect")  // TOML puts every key after a [table] header into that table
+        fail(whereOf(key.source()),
+             "\"connect\" belongs before the first [table] of the file; "
+             "here it falls into " +
+                 name_);
       std::string list;
       for (auto k : known) list += (list.empty() ? "" : ", ") + std::string(k);
       fail(whereOf(key.source()),

@@ -207,7 +207,7 @@ void drawLevelScale(Canvas& canvas, const Box& box) {
     const std::string label = std::to_string(db);
     canvas.text(box.right() + 8, y - Canvas::textHeight(kFontScale) / 2, label, kText, kFontScale);
   }
-  canvas.text(box.x, box.y - 6 - Canvas::textHeight(kFontScale), "dB", kText, kFontScale);
+  canvas.text(box.x, box.y - 14 - Canvas::textHeight(kFontScale), "dB", kText, kFontScale);
 }
 
 void drawTimeAxis(Canvas& canvas, const AudioBuffer& audio, const Box& plot, const Box& waves) {
