@@ -112,7 +112,7 @@ void printInfo(std::ostream& out, rmhost::Library& library) {
     if (pin.flags) out << "  [" << flagNames(pin.flags) << ']';
     out << '\n';
     if (pin.listText) {
-      const size_t indent = 8 + nameWidth;
+      constexpr size_t indent = 15;  // under the name column, after "items: "
       out << std::string(indent - 7, ' ') << "items: ";
       const auto items = rmhost::parseListItems(*pin.listText);
       printWrapped(out, items ? itemsText(*items) : *pin.listText + "  (malformed)", indent, 100);

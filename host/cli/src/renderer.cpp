@@ -146,7 +146,7 @@ int Renderer::Graph::findPin(const Module& module, const std::string& name, Wher
   std::string message = "module " + inQuotes(module.spec->id) + " (" + module.library->info().id +
                         ") has no pin " + inQuotes(name);
   const rmhost::PinInfo* closest = nullptr;
-  size_t best = name.size() / 2 + 1;
+  size_t best = std::max<size_t>(2, name.size() / 2) + 1;  // closer than this suggests
   for (const auto& candidate : pins) {
     const size_t distance = editDistance(name, candidate.name);
     if (distance < best) best = distance, closest = &candidate;
