@@ -225,7 +225,13 @@ const PluginMistake kMistakes[] = {
      "connect = [\"a.out -> b.level\"]\n[render]\nlength = 1\n[[module]]\nid = \"a\"\n"
      "plugin = \"TONE\"\n[[module]]\nid = \"b\"\nplugin = \"TONE\"\npins = { level = 0.5 }\n"
      "[[mix]]\nsource = \"a.out\"\n",
-     1, "already fed by a value in its [module.pins] (line 10)"},
+     1, "already fed by a value in its pins (line 10)"},
+    {"note pin and connection",
+     "connect = [\"a.out -> b.level\"]\n[render]\nlength = 1\n[[part]]\nid = \"p\"\n"
+     "[[module]]\nid = \"a\"\nplugin = \"TONE\"\n[[module]]\nid = \"b\"\nplugin = \"TONE\"\n"
+     "part = \"p\"\n[[mix]]\nsource = \"a.out\"\n[[note]]\nstart = 0\nlength = 1\npitch = 60\n"
+     "pins = { b.level = 0.5 }\n",
+     1, "already fed by a note (line 19)"},
     {"input fed twice",
      "connect = [\"a.out -> b.level\", \"a.gate out -> b.level\"]\n" + kTwoModules, 1,
      "already fed by a connection (line 1)"},

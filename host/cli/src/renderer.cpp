@@ -39,6 +39,19 @@ size_t editDistance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
+// What feeds an input pin. Each input is fed by one thing, except that notes may set a pin that
+// also has a constant: the constant is then the value of the notes that do not set it.
+struct Feed {
+  enum Kind { none, constant, notes, note, connection } kind = none;
+  int line = 0;
+
+  std::string describe() const {
+    static const char* const kWhat[] = {"", "a value in its pins", "the notes", "a note",
+                                        "a connection"};
+    return std::string(kWhat[kind]) + " (line " + std::to_string(line) + ")";
+  }
+};
+
 int64_t toClock(double seconds, int sampleRate) {
   return std::llround(seconds * static_cast<double>(sampleRate));
 }
@@ -50,7 +63,7 @@ struct Renderer::Graph {
     const ModuleSpec* spec = nullptr;
     rmhost::Library* library = nullptr;
     std::vector<rmhost::InstanceId> voices;
-    std::vector<std::string> drivenBy;  // per pin: what feeds it, empty when nothing
+    std::vector<Feed> feeds;  // per pin
   };
   // A signal the helpers read: an output pin of a module or one channel of a gain stage.
   struct Channel {
@@ -96,7 +109,7 @@ struct Renderer::Graph {
   }
   int findPin(const Module& module, const std::string& name, Where where) const;
   double settingValue(const Module& module, const PinSetting& setting) const;
-  void drive(Module& module, int pin, const std::string& what, Where where);
+  void feed(Module& module, int pin, Feed feed, Where where);
   int moduleIndex(std::string_view id) const;
   std::vector<Channel> channels(const SignalRef& ref) const;
   const float* data(const Channel& channel, int voice) const;
@@ -134,7 +147,7 @@ void Renderer::Graph::loadModules(const PluginFinder& finder) {
     Module module;
     module.spec = &spec;
     module.library = library.get();
-    module.drivenBy.resize(library->info().pins.size());
+    module.feeds.resize(library->info().pins.size());
     modules.push_back(std::move(module));
   }
 }
@@ -183,12 +196,14 @@ double Renderer::Graph::settingValue(const Module& module, const PinSetting& set
   return setting.number;
 }
 
-void Renderer::Graph::drive(Module& module, int index, const std::string& what, Where where) {
-  std::string& current = module.drivenBy[static_cast<size_t>(index)];
-  if (!current.empty())
+void Renderer::Graph::feed(Module& module, int index, Feed by, Where where) {
+  Feed& current = module.feeds[static_cast<size_t>(index)];
+  if (by.kind == Feed::note && (current.kind == Feed::constant || current.kind == Feed::note))
+    return;
+  if (current.kind != Feed::none)
     fail(where, "pin " + inQuotes(pin(module, index).name) + " of " + inQuotes(module.spec->id) +
-                    " is already fed by " + current);
-  current = what;
+                    " is already fed by " + current.describe());
+  current = by;
 }
 
 int Renderer::Graph::moduleIndex(std::string_view id) const {
@@ -201,9 +216,8 @@ void Renderer::Graph::checkPins() {
   for (Module& module : modules) {
     for (const PinSetting& setting : module.spec->pins) {
       settingValue(module, setting);
-      drive(module, findPin(module, setting.pin, setting.where),
-            "a value in its [module.pins] (line " + std::to_string(setting.where.line) + ")",
-            setting.where);
+      feed(module, findPin(module, setting.pin, setting.where),
+           {Feed::constant, setting.where.line}, setting.where);
     }
     if (!module.spec->notes) continue;
     const NoteBinding& binding = *module.spec->notes;
@@ -215,19 +229,15 @@ void Renderer::Graph::checkPins() {
       if (info.direction != dirInput || info.datatype != dtAudio)
         fail(binding.where, "notes can only drive audio inputs; " + inQuotes(*name) + " of " +
                                 inQuotes(module.spec->id) + " is not one");
-      drive(module, index, "the notes (line " + std::to_string(binding.where.line) + ")",
-            binding.where);
+      feed(module, index, {Feed::notes, binding.where.line}, binding.where);
     }
   }
   for (const NoteSpec& note : patch.notes) {
     for (const NotePin& notePin : note.pins) {
-      const Module& module = modules[static_cast<size_t>(moduleIndex(notePin.module))];
+      Module& module = modules[static_cast<size_t>(moduleIndex(notePin.module))];
       settingValue(module, notePin.setting);
-      const int index = findPin(module, notePin.setting.pin, notePin.setting.where);
-      const std::string& by = module.drivenBy[static_cast<size_t>(index)];
-      if (by.rfind("a value", 0) != 0 && !by.empty())
-        fail(notePin.setting.where, "a note cannot set " + inQuotes(notePin.setting.pin) + " of " +
-                                        inQuotes(notePin.module) + ", which is fed by " + by);
+      feed(module, findPin(module, notePin.setting.pin, notePin.setting.where),
+           {Feed::note, notePin.setting.where.line}, notePin.setting.where);
     }
   }
 }
@@ -248,15 +258,7 @@ void Renderer::Graph::checkConnections() {
       fail(connection.where, "cannot connect " + std::to_string(from.spec->voices) + " voices to " +
                                  std::to_string(to.spec->voices) +
                                  "; voice counts must match, or the source has one voice");
-    for (const NoteSpec& note : patch.notes)
-      for (const NotePin& notePin : note.pins)
-        if (notePin.module == to.spec->id && notePin.setting.pin == connection.to.pin)
-          fail(connection.where, "pin " + inQuotes(connection.to.pin) + " of " +
-                                     inQuotes(to.spec->id) + " is set by a note (line " +
-                                     std::to_string(notePin.setting.where.line) +
-                                     "); it cannot also be connected");
-    drive(to, in, "a connection (line " + std::to_string(connection.where.line) + ")",
-          connection.where);
+    feed(to, in, {Feed::connection, connection.where.line}, connection.where);
   }
 }
 
