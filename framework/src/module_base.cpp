@@ -109,6 +109,11 @@ intptr_t RMModule_base::dispatch(int32_t opcode, int32_t index, int32_t value, v
 }
 
 void RMModule_base::open() {
+  // A host that opens an instance again gets a fresh table, not a second one beside the first.
+  delete[] pins_;
+  pins_ = nullptr;
+  pinCount_ = 0;
+
   const intptr_t answer = callHost(hostPinCount);
   const int32_t count = answer > 0 && answer <= INT32_MAX ? static_cast<int32_t>(answer) : 0;
   if (count > 0) {

@@ -146,6 +146,15 @@ TEST_F(Dispatcher, CloseFreesTheInstanceAndItsPins) {
   EXPECT_EQ(probe.destroyed, 1);
 }
 
+TEST_F(Dispatcher, OpeningAgainRebuildsThePinTable) {
+  create(2);
+  addPins({describe(dtAudio, "a"), describe(dtInteger, "b")});
+  open();
+  open();  // LeakSanitizer reports the first table if it is kept
+  EXPECT_EQ(module().pinCount(), 2);
+  EXPECT_TRUE(module().pin(1).isSetUp());
+}
+
 TEST(NoCallback, HostRequestsAnswerZeroAndOpenBuildsNoPins) {
   ModuleRecord* r = probeLibrary().makeModule()(0, 1, nullptr, 0);
   ASSERT_NE(r, nullptr);
