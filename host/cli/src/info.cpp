@@ -28,34 +28,36 @@ std::string flagNames(int32_t flags) {
   return names;
 }
 
-// "1, 2, 3" when every label is its value, otherwise "off=1, on=0".
-std::string itemsText(const std::vector<rmhost::ListItem>& items) {
+// "1", "2", "3" when every label is its value, otherwise "off=1", "on=0".
+std::vector<std::string> itemTexts(const std::vector<rmhost::ListItem>& items) {
   const bool plain = std::all_of(items.begin(), items.end(), [](const rmhost::ListItem& item) {
     return item.label == std::to_string(item.value);
   });
-  std::string text;
-  for (const auto& item : items) {
-    if (!text.empty()) text += ", ";
-    text += plain ? item.label : item.label + "=" + std::to_string(item.value);
-  }
-  return text;
+  std::vector<std::string> texts;
+  for (const auto& item : items)
+    texts.push_back(plain ? item.label : item.label + "=" + std::to_string(item.value));
+  return texts;
 }
 
-// Breaks `text` after commas so that no line passes `width` columns, indenting the rest.
-void printWrapped(std::ostream& out, const std::string& text, size_t indent, size_t width) {
+// Writes `items` separated by ", ", breaking lines after a comma so that no line passes
+// `width` columns, and indenting the lines after the first by `indent`.
+void printWrapped(std::ostream& out, const std::vector<std::string>& items, size_t indent,
+                  size_t width) {
   size_t column = indent;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(", ", start);
-    end = end == std::string::npos ? text.size() : end + 2;
-    const std::string piece = text.substr(start, end - start);
-    if (column + piece.size() > width && column > indent) {
-      out << '\n' << std::string(indent, ' ');
-      column = indent;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const bool last = i + 1 == items.size();
+    const size_t length = items[i].size() + (last ? 0 : 1);
+    if (i > 0) {
+      if (column + 1 + length > width) {
+        out << '\n' << std::string(indent, ' ');
+        column = indent;
+      } else {
+        out << ' ';
+        ++column;
+      }
     }
-    out << piece;
-    column += piece.size();
-    start = end;
+    out << items[i] << (last ? "" : ",");
+    column += length;
   }
   out << '\n';
 }
@@ -115,7 +117,8 @@ void printInfo(std::ostream& out, rmhost::Library& library) {
       constexpr size_t indent = 15;  // under the name column, after "items: "
       out << std::string(indent - 7, ' ') << "items: ";
       const auto items = rmhost::parseListItems(*pin.listText);
-      printWrapped(out, items ? itemsText(*items) : *pin.listText + "  (malformed)", indent, 100);
+      printWrapped(out, items ? itemTexts(*items) : std::vector{*pin.listText + "  (malformed)"},
+                   indent, 100);
     }
   }
 }

@@ -296,7 +296,7 @@ RenderSpec parseRender(const toml::table& root) {
 }
 
 PartSpec parsePart(const toml::table& table) {
-  TableReader reader(table, "[[part]]", {"id", "voices", "release"});
+  TableReader reader(table, "[[part]]", {"id", "voices", "release", "note"});
   PartSpec part;
   part.where = reader.where();
   part.id = identifier(reader);
@@ -428,12 +428,17 @@ double noteKey(const toml::node& node) {
   return key;
 }
 
-// One [[note]] entry; an array of pitches gives a chord of notes that share everything else.
-void parseNote(const toml::table& table, std::vector<NoteSpec>& notes) {
-  TableReader reader(table, "[[note]]", {"part", "start", "length", "pitch", "pins"});
+// One [[note]] entry, or one entry of a part's own note list (`part` given, and then not
+// written); an array of pitches gives a chord of notes that share everything else.
+void parseNote(const toml::table& table, std::vector<NoteSpec>& notes, const std::string& part) {
+  const bool inPart = !part.empty();
+  TableReader reader(
+      table, inPart ? "a note of part " + inQuotes(part) : "[[note]]",
+      inPart ? std::initializer_list<std::string_view>{"start", "length", "pitch", "pins"}
+             : std::initializer_list<std::string_view>{"part", "start", "length", "pitch", "pins"});
   NoteSpec note;
   note.where = reader.where();
-  note.part = reader.optionalString("part").value_or("");
+  note.part = inPart ? part : reader.optionalString("part").value_or("");
   note.start = reader.number("start", 0.0, 3600.0);
   note.length = reader.number("length", 0.0, 3600.0);
   if (const toml::node* pins = reader.find("pins")) {
@@ -553,14 +558,18 @@ Patch parsePatch(std::string_view text, const std::filesystem::path& directory) 
   Patch patch;
   patch.directory = directory;
   patch.render = parseRender(root);
-  for (const toml::table* table : tablesOf(root, "part")) patch.parts.push_back(parsePart(*table));
+  for (const toml::table* table : tablesOf(root, "part")) {
+    patch.parts.push_back(parsePart(*table));
+    for (const toml::table* note : tablesOf(*table, "note"))
+      parseNote(*note, patch.notes, patch.parts.back().id);
+  }
   for (const toml::table* table : tablesOf(root, "module"))
     patch.modules.push_back(parseModule(*table));
   if (patch.modules.empty()) fail({}, "the patch has no [[module]]");
   patch.connections = parseConnections(root);
   for (const toml::table* table : tablesOf(root, "gain")) patch.gains.push_back(parseGain(*table));
   for (const toml::table* table : tablesOf(root, "mix")) patch.mix.push_back(parseMix(*table));
-  for (const toml::table* table : tablesOf(root, "note")) parseNote(*table, patch.notes);
+  for (const toml::table* table : tablesOf(root, "note")) parseNote(*table, patch.notes, "");
   for (auto& note : patch.notes) {
     if (!note.part.empty()) continue;
     if (patch.parts.size() != 1)
