@@ -161,7 +161,8 @@ int Renderer::Graph::findPin(const Module& module, const std::string& name, Wher
   const rmhost::PinInfo* closest = nullptr;
   size_t best = std::max<size_t>(2, name.size() / 2) + 1;  // closer than this suggests
   for (const auto& candidate : pins) {
-    const size_t distance = editDistance(name, candidate.name);
+    size_t distance = editDistance(name, candidate.name);
+    if (candidate.name.rfind(name, 0) == 0) distance = std::min<size_t>(distance, 1);  // a prefix
     if (distance < best) best = distance, closest = &candidate;
   }
   if (closest) {
