@@ -114,6 +114,27 @@ TEST(Patch, NoteNamesAndPitchLaws) {
   EXPECT_DOUBLE_EQ(rmcli::pitchValue(rmcli::PitchLaw::midi, 61.5), 61.5);
 }
 
+TEST(Patch, PartsListTheirOwnNotes) {
+  const auto patch = parsePatch(R"(
+[render]
+[[part]]
+id = "a"
+[[part]]
+id = "b"
+note = [{ start = 0.5, length = 1, pitch = "C4" }, { start = 1, length = 1, pitch = [60, 64] }]
+[[module]]
+id = "m"
+plugin = "p"
+part = "b"
+[[mix]]
+source = "m"
+)");
+  ASSERT_EQ(patch.notes.size(), 3u);
+  for (const auto& note : patch.notes) EXPECT_EQ(note.part, "b");
+  EXPECT_EQ(patch.notes[0].where.line, 7);
+  EXPECT_DOUBLE_EQ(*patch.render.length, 2.5);
+}
+
 TEST(Patch, ParsesTheSameTextTheSameWay) {
   // Notes keep file order; chords keep their written order, so voice allocation is repeatable.
   const auto a = parsePatch(kPatch), b = parsePatch(kPatch);
@@ -195,6 +216,10 @@ const BadPatch kBadPatches[] = {
      "[render]\nlength = 1\n[[part]]\nid = \"x\"\n[[module]]\nid = \"a\"\nplugin = \"p\"\n"
      "[[mix]]\nsource = \"a\"\n[[note]]\nstart = 0\nlength = 1\npitch = [\"C4\", \"Q4\"]\n",
      13, "\"Q4\" is no note name"},
+    {"part named inside a part's note",
+     "[render]\nlength = 1\n[[part]]\nid = \"x\"\nnote = [\n{ part = \"x\", start = 0, length = 1, "
+     "pitch = 60 },\n]\n",
+     6, "unknown key \"part\" in a note of part \"x\""},
     {"note pin of a module outside the part",
      "[render]\nlength = 1\n[[part]]\nid = \"x\"\n[[module]]\nid = \"a\"\nplugin = \"p\"\n"
      "[[mix]]\nsource = \"a\"\n[[note]]\nstart = 0\nlength = 1\npitch = 60\npins = { a.y = 1 }\n",

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <numbers>
 #include <sstream>
 
 #include "patch.h"
@@ -139,7 +140,7 @@ gain = 0
     return render(text);
   };
   const auto centre = at("0");
-  EXPECT_FLOAT_EQ(centre.left(10), static_cast<float>(2 * 0.5 * std::cos(M_PI / 4)));
+  EXPECT_FLOAT_EQ(centre.left(10), static_cast<float>(2 * 0.5 * std::cos(std::numbers::pi / 4)));
   EXPECT_FLOAT_EQ(centre.right(10), centre.left(10));
   const auto right = at("1");
   EXPECT_NEAR(right.left(10), 0.0f, 1e-7);
