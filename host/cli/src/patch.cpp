@@ -19,19 +19,19 @@ std::string describeError(const std::string& file, const PatchError& error) {
   return out.str();
 }
 
-const PartSpec* Patch::findPart(std::string_view id) const {
+const PartDef* Patch::findPart(std::string_view id) const {
   for (const auto& part : parts)
     if (part.id == id) return &part;
   return nullptr;
 }
 
-const ModuleSpec* Patch::findModule(std::string_view id) const {
+const ModuleDef* Patch::findModule(std::string_view id) const {
   for (const auto& module : modules)
     if (module.id == id) return &module;
   return nullptr;
 }
 
-const GainSpec* Patch::findGain(std::string_view id) const {
+const GainDef* Patch::findGain(std::string_view id) const {
   for (const auto& gain : gains)
     if (gain.id == id) return &gain;
   return nullptr;
@@ -280,24 +280,24 @@ std::vector<PinSetting> pinTable(const toml::node& node, const std::string& owne
   return pins;
 }
 
-RenderSpec parseRender(const toml::table& root) {
-  RenderSpec spec;
+RenderSettings parseRender(const toml::table& root) {
+  RenderSettings settings;
   const toml::node* node = root.get("render");
   if (!node) fail({}, "the patch needs a [render] table (sample_rate, block_size, length)");
   const toml::table* table = node->as_table();
   if (!table) fail(whereOf(*node), "\"render\" must be a table");
   TableReader reader(*table, "[render]", {"sample_rate", "block_size", "length", "gain"});
-  spec.where = reader.where();
-  spec.sampleRate = reader.integer("sample_rate", 8000, 384000, spec.sampleRate);
-  spec.blockSize = reader.integer("block_size", 1, 8192, spec.blockSize);
-  if (reader.find("length")) spec.length = reader.number("length", 1e-3, 3600.0);
-  spec.gain = reader.number("gain", 0.0, 1000.0, spec.gain);
-  return spec;
+  settings.where = reader.where();
+  settings.sampleRate = reader.integer("sample_rate", 8000, 384000, settings.sampleRate);
+  settings.blockSize = reader.integer("block_size", 1, 8192, settings.blockSize);
+  if (reader.find("length")) settings.length = reader.number("length", 1e-3, 3600.0);
+  settings.gain = reader.number("gain", 0.0, 1000.0, settings.gain);
+  return settings;
 }
 
-PartSpec parsePart(const toml::table& table) {
+PartDef parsePart(const toml::table& table) {
   TableReader reader(table, "[[part]]", {"id", "voices", "release", "note"});
-  PartSpec part;
+  PartDef part;
   part.where = reader.where();
   part.id = identifier(reader);
   part.voices = reader.integer("voices", 1, 64, part.voices);
@@ -333,9 +333,9 @@ NoteBinding parseBinding(const toml::node& node, const std::string& owner) {
   return binding;
 }
 
-ModuleSpec parseModule(const toml::table& table) {
+ModuleDef parseModule(const toml::table& table) {
   TableReader reader(table, "[[module]]", {"id", "plugin", "voices", "part", "notes", "pins"});
-  ModuleSpec module;
+  ModuleDef module;
   module.where = reader.where();
   module.id = identifier(reader);
   const std::string owner = "module " + inQuotes(module.id);
@@ -380,9 +380,9 @@ std::vector<Connection> parseConnections(const toml::table& root) {
   return connections;
 }
 
-GainSpec parseGain(const toml::table& table) {
+GainDef parseGain(const toml::table& table) {
   TableReader reader(table, "[[gain]]", {"id", "input", "control"});
-  GainSpec gain;
+  GainDef gain;
   gain.where = reader.where();
   gain.id = identifier(reader);
   const toml::node& input = reader.require("input");
@@ -397,9 +397,9 @@ GainSpec parseGain(const toml::table& table) {
   return gain;
 }
 
-MixSpec parseMix(const toml::table& table) {
+MixDef parseMix(const toml::table& table) {
   TableReader reader(table, "[[mix]]", {"source", "gain", "pan"});
-  MixSpec mix;
+  MixDef mix;
   mix.where = reader.where();
   mix.source = parseSignal(reader.string("source"), whereOf(reader.require("source")));
   mix.gain = reader.number("gain", 0.0, 1000.0, 1.0);
@@ -430,13 +430,13 @@ double noteKey(const toml::node& node) {
 
 // One [[note]] entry, or one entry of a part's own note list (`part` given, and then not
 // written); an array of pitches gives a chord of notes that share everything else.
-void parseNote(const toml::table& table, std::vector<NoteSpec>& notes, const std::string& part) {
+void parseNote(const toml::table& table, std::vector<NoteDef>& notes, const std::string& part) {
   const bool inPart = !part.empty();
   TableReader reader(
       table, inPart ? "a note of part " + inQuotes(part) : "[[note]]",
       inPart ? std::initializer_list<std::string_view>{"start", "length", "pitch", "pins"}
              : std::initializer_list<std::string_view>{"part", "start", "length", "pitch", "pins"});
-  NoteSpec note;
+  NoteDef note;
   note.where = reader.where();
   note.part = inPart ? part : reader.optionalString("part").value_or("");
   note.start = reader.number("start", 0.0, 3600.0);
@@ -456,7 +456,7 @@ void parseNote(const toml::table& table, std::vector<NoteSpec>& notes, const std
   if (const toml::array* chord = pitch.as_array()) {
     if (chord->empty()) fail(whereOf(pitch), "a chord needs at least one pitch");
     for (const toml::node& element : *chord) {
-      NoteSpec single = note;
+      NoteDef single = note;
       single.key = noteKey(element);
       single.where = whereOf(element);
       notes.push_back(std::move(single));
@@ -505,7 +505,7 @@ void checkReferences(const Patch& patch) {
   for (const auto& gain : patch.gains) {
     auto known = [&](const SignalRef& ref) {
       if (patch.findModule(ref.node)) return;
-      const GainSpec* other = patch.findGain(ref.node);
+      const GainDef* other = patch.findGain(ref.node);
       if (other && other < &gain && ref.pin.empty()) return;
       fail(ref.where, "gain " + inQuotes(gain.id) + " reads " + inQuotes(ref.node) +
                           ", which is no module or earlier gain");
@@ -522,11 +522,11 @@ void checkReferences(const Patch& patch) {
       fail(mix.source.where, "mix source " + inQuotes(mix.source.node) + " is no module or gain");
   }
   for (const auto& note : patch.notes) {
-    const PartSpec* part = patch.findPart(note.part);
+    const PartDef* part = patch.findPart(note.part);
     if (!part)
       fail(note.where, "note plays part " + inQuotes(note.part) + ", which is not defined");
     for (const auto& pin : note.pins) {
-      const ModuleSpec* module = patch.findModule(pin.module);
+      const ModuleDef* module = patch.findModule(pin.module);
       if (!module || module->part != note.part)
         fail(pin.setting.where, "note sets a pin of " + inQuotes(pin.module) +
                                     ", which is no module of part " + inQuotes(note.part));
@@ -579,7 +579,7 @@ Patch parsePatch(std::string_view text, const std::filesystem::path& directory) 
     note.part = patch.parts.front().id;
   }
   for (auto& module : patch.modules)
-    if (const PartSpec* part = patch.findPart(module.part)) module.voices = part->voices;
+    if (const PartDef* part = patch.findPart(module.part)) module.voices = part->voices;
   checkReferences(patch);
   if (!patch.render.length) patch.render.length = defaultLength(patch);
   return patch;

@@ -60,7 +60,7 @@ struct NoteBinding {
   Where where;
 };
 
-struct ModuleSpec {
+struct ModuleDef {
   std::string id;
   std::string plugin;  // a plug-in name ("swarm") or a path to a module library
   int voices = 1;      // clones; taken from the part when the module belongs to one
@@ -72,7 +72,7 @@ struct ModuleSpec {
 };
 
 // A set of voices that notes are given to; every module of the part has one clone per voice.
-struct PartSpec {
+struct PartDef {
   std::string id;
   int voices = 1;
   double release = 0.0;  // seconds a voice stays taken after its note ends
@@ -84,7 +84,7 @@ struct NotePin {
   PinSetting setting;
 };
 
-struct NoteSpec {
+struct NoteDef {
   std::string part;
   double start = 0.0;   // seconds
   double length = 0.0;  // seconds
@@ -108,7 +108,7 @@ struct Connection {
 };
 
 // The host's gain stage: every input channel times the control signal, voice by voice.
-struct GainSpec {
+struct GainDef {
   std::string id;
   std::vector<SignalRef> inputs;
   SignalRef control;
@@ -116,14 +116,14 @@ struct GainSpec {
 };
 
 // One strip of the stereo mixer: a mono or stereo source summed over its voices.
-struct MixSpec {
+struct MixDef {
   SignalRef source;
   double gain = 1.0;
   double pan = 0.0;  // -1 left .. +1 right
   Where where;
 };
 
-struct RenderSpec {
+struct RenderSettings {
   int sampleRate = 48000;
   int blockSize = 256;
   std::optional<double> length;  // seconds; when absent, until the last voice has ended
@@ -132,18 +132,18 @@ struct RenderSpec {
 };
 
 struct Patch {
-  RenderSpec render;
-  std::vector<PartSpec> parts;
-  std::vector<ModuleSpec> modules;
+  RenderSettings render;
+  std::vector<PartDef> parts;
+  std::vector<ModuleDef> modules;
   std::vector<Connection> connections;
-  std::vector<GainSpec> gains;
-  std::vector<MixSpec> mix;
-  std::vector<NoteSpec> notes;      // chords already split into single notes
+  std::vector<GainDef> gains;
+  std::vector<MixDef> mix;
+  std::vector<NoteDef> notes;       // chords already split into single notes
   std::filesystem::path directory;  // where relative plug-in paths start
 
-  const PartSpec* findPart(std::string_view id) const;
-  const ModuleSpec* findModule(std::string_view id) const;
-  const GainSpec* findGain(std::string_view id) const;
+  const PartDef* findPart(std::string_view id) const;
+  const ModuleDef* findModule(std::string_view id) const;
+  const GainDef* findGain(std::string_view id) const;
 };
 
 // Parses patch text; throws PatchError.

@@ -236,8 +236,8 @@ Canvas drawPicture(const AudioBuffer& audio, int width, int height) {
   const Box leftLane{left, top, plotWidth, laneHeight};
   const Box rightLane{left, top + laneHeight + laneGap, plotWidth, laneHeight};
   const Box waves{left, top, plotWidth, 2 * laneHeight + laneGap};
-  const int specTop = waves.bottom() + panelGap;
-  const Box spectrogram{left, specTop, plotWidth, height - bottom - specTop};
+  const int spectrumTop = waves.bottom() + panelGap;
+  const Box spectrogram{left, spectrumTop, plotWidth, height - bottom - spectrumTop};
   if (audio.frames > 0) {
     drawLane(canvas, audio, leftLane, 0, kLeftDim, kLeft, "L");
     drawLane(canvas, audio, rightLane, 1, kRightDim, kRight, "R");

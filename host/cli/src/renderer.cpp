@@ -60,7 +60,7 @@ int64_t toClock(double seconds, int sampleRate) {
 
 struct Renderer::Graph {
   struct Module {
-    const ModuleSpec* spec = nullptr;
+    const ModuleDef* entry = nullptr;
     rmhost::Library* library = nullptr;
     std::vector<rmhost::InstanceId> voices;
     std::vector<Feed> feeds;  // per pin
@@ -128,24 +128,24 @@ struct Renderer::Graph {
 };
 
 void Renderer::Graph::loadModules(const PluginFinder& finder) {
-  for (const ModuleSpec& spec : patch.modules) {
+  for (const ModuleDef& entry : patch.modules) {
     std::vector<std::filesystem::path> tried;
-    const auto path = finder.find(spec.plugin, patch.directory, &tried);
+    const auto path = finder.find(entry.plugin, patch.directory, &tried);
     if (!path) {
       std::string places;
       for (const auto& place : tried) places += "\n  " + place.string();
-      fail(spec.pluginWhere,
-           "plug-in " + inQuotes(spec.plugin) + " not found; looked for:" +
+      fail(entry.pluginWhere,
+           "plug-in " + inQuotes(entry.plugin) + " not found; looked for:" +
                (places.empty() ? std::string(" (no plug-in directory)") : places));
     }
     auto& library = libraries[path->string()];
     if (!library) {
       std::string error;
       library = rmhost::Library::load(path->string(), &error);
-      if (!library) fail(spec.pluginWhere, "cannot load " + path->string() + ": " + error);
+      if (!library) fail(entry.pluginWhere, "cannot load " + path->string() + ": " + error);
     }
     Module module;
-    module.spec = &spec;
+    module.entry = &entry;
     module.library = library.get();
     module.feeds.resize(library->info().pins.size());
     modules.push_back(std::move(module));
@@ -156,7 +156,7 @@ int Renderer::Graph::findPin(const Module& module, const std::string& name, Wher
   const auto& pins = module.library->info().pins;
   for (size_t i = 0; i < pins.size(); ++i)
     if (pins[i].name == name) return static_cast<int>(i);
-  std::string message = "module " + inQuotes(module.spec->id) + " (" + module.library->info().id +
+  std::string message = "module " + inQuotes(module.entry->id) + " (" + module.library->info().id +
                         ") has no pin " + inQuotes(name);
   const rmhost::PinInfo* closest = nullptr;
   size_t best = std::max<size_t>(2, name.size() / 2) + 1;  // closer than this suggests
@@ -177,7 +177,7 @@ int Renderer::Graph::findPin(const Module& module, const std::string& name, Wher
 double Renderer::Graph::settingValue(const Module& module, const PinSetting& setting) const {
   const int index = findPin(module, setting.pin, setting.where);
   const rmhost::PinInfo& info = pin(module, index);
-  const std::string name = "pin " + inQuotes(info.name) + " of " + inQuotes(module.spec->id);
+  const std::string name = "pin " + inQuotes(info.name) + " of " + inQuotes(module.entry->id);
   if (info.direction == dirOutput) fail(setting.where, name + " is an output; it cannot be set");
   if (info.datatype == dtList) {
     const auto items = info.listText ? rmhost::parseListItems(*info.listText) : std::nullopt;
@@ -202,26 +202,26 @@ void Renderer::Graph::feed(Module& module, int index, Feed by, Where where) {
   if (by.kind == Feed::note && (current.kind == Feed::constant || current.kind == Feed::note))
     return;
   if (current.kind != Feed::none)
-    fail(where, "pin " + inQuotes(pin(module, index).name) + " of " + inQuotes(module.spec->id) +
+    fail(where, "pin " + inQuotes(pin(module, index).name) + " of " + inQuotes(module.entry->id) +
                     " is already fed by " + current.describe());
   current = by;
 }
 
 int Renderer::Graph::moduleIndex(std::string_view id) const {
   for (size_t i = 0; i < modules.size(); ++i)
-    if (modules[i].spec->id == id) return static_cast<int>(i);
+    if (modules[i].entry->id == id) return static_cast<int>(i);
   return -1;
 }
 
 void Renderer::Graph::checkPins() {
   for (Module& module : modules) {
-    for (const PinSetting& setting : module.spec->pins) {
+    for (const PinSetting& setting : module.entry->pins) {
       settingValue(module, setting);
       feed(module, findPin(module, setting.pin, setting.where),
            {Feed::constant, setting.where.line}, setting.where);
     }
-    if (!module.spec->notes) continue;
-    const NoteBinding& binding = *module.spec->notes;
+    if (!module.entry->notes) continue;
+    const NoteBinding& binding = *module.entry->notes;
     for (const std::string* name :
          {&binding.pitch, &binding.gate, &binding.voiceGate, &binding.trigger}) {
       if (name->empty()) continue;
@@ -229,11 +229,11 @@ void Renderer::Graph::checkPins() {
       const rmhost::PinInfo& info = pin(module, index);
       if (info.direction != dirInput || info.datatype != dtAudio)
         fail(binding.where, "notes can only drive audio inputs; " + inQuotes(*name) + " of " +
-                                inQuotes(module.spec->id) + " is not one");
+                                inQuotes(module.entry->id) + " is not one");
       feed(module, index, {Feed::notes, binding.where.line}, binding.where);
     }
   }
-  for (const NoteSpec& note : patch.notes) {
+  for (const NoteDef& note : patch.notes) {
     for (const NotePin& notePin : note.pins) {
       Module& module = modules[static_cast<size_t>(moduleIndex(notePin.module))];
       settingValue(module, notePin.setting);
@@ -255,9 +255,9 @@ void Renderer::Graph::checkConnections() {
     if (pin(to, in).direction != dirInput || pin(to, in).datatype != dtAudio)
       fail(connection.where, inQuotes(connection.to.node + "." + connection.to.pin) +
                                  " is not an audio input; a connection ends at one");
-    if (from.spec->voices != 1 && from.spec->voices != to.spec->voices)
-      fail(connection.where, "cannot connect " + std::to_string(from.spec->voices) + " voices to " +
-                                 std::to_string(to.spec->voices) +
+    if (from.entry->voices != 1 && from.entry->voices != to.entry->voices)
+      fail(connection.where, "cannot connect " + std::to_string(from.entry->voices) +
+                                 " voices to " + std::to_string(to.entry->voices) +
                                  "; voice counts must match, or the source has one voice");
     feed(to, in, {Feed::connection, connection.where.line}, connection.where);
   }
@@ -301,20 +301,20 @@ void Renderer::Graph::createInstances() {
   for (int index : order) {
     Module& module = modules[static_cast<size_t>(index)];
     const int group = session->addGroup();
-    for (int v = 0; v < module.spec->voices; ++v) {
+    for (int v = 0; v < module.entry->voices; ++v) {
       const rmhost::InstanceId id = session->create(*module.library, group);
       if (id < 0)
-        fail(module.spec->where, "plug-in " + inQuotes(module.spec->plugin) +
-                                     " refused to make an instance for " +
-                                     inQuotes(module.spec->id));
+        fail(module.entry->where, "plug-in " + inQuotes(module.entry->plugin) +
+                                      " refused to make an instance for " +
+                                      inQuotes(module.entry->id));
       module.voices.push_back(id);
     }
-    for (const PinSetting& setting : module.spec->pins) {
+    for (const PinSetting& setting : module.entry->pins) {
       const double value = settingValue(module, setting);
       const int pinIndex = findPin(module, setting.pin, setting.where);
       for (rmhost::InstanceId id : module.voices) session->setInitial(id, pinIndex, value);
     }
-    if (const auto& binding = module.spec->notes) {
+    if (const auto& binding = module.entry->notes) {
       for (const std::string* name : {&binding->gate, &binding->voiceGate, &binding->trigger})
         if (!name->empty())
           for (rmhost::InstanceId id : module.voices)
@@ -350,36 +350,36 @@ std::vector<Renderer::Graph::Channel> Renderer::Graph::channels(const SignalRef&
     if (pins[static_cast<size_t>(index)].direction != dirOutput ||
         pins[static_cast<size_t>(index)].datatype != dtAudio)
       fail(ref.where, inQuotes(ref.node + "." + ref.pin) + " is not an audio output");
-    result.push_back({m, index, -1, 0, module.spec->voices});
+    result.push_back({m, index, -1, 0, module.entry->voices});
     return result;
   }
   for (size_t i = 0; i < pins.size(); ++i)
     if (pins[i].direction == dirOutput && pins[i].datatype == dtAudio)
-      result.push_back({m, static_cast<int>(i), -1, 0, module.spec->voices});
+      result.push_back({m, static_cast<int>(i), -1, 0, module.entry->voices});
   if (result.empty()) fail(ref.where, "module " + inQuotes(ref.node) + " has no audio output");
   return result;
 }
 
 void Renderer::Graph::buildGains() {
-  for (const GainSpec& spec : patch.gains) {
+  for (const GainDef& entry : patch.gains) {
     Gain gain;
-    for (const SignalRef& input : spec.inputs)
+    for (const SignalRef& input : entry.inputs)
       for (const Channel& channel : channels(input)) gain.inputs.push_back(channel);
-    const std::vector<Channel> control = channels(spec.control);
+    const std::vector<Channel> control = channels(entry.control);
     if (control.size() != 1)
-      fail(spec.control.where, "a gain's control is one signal; " + inQuotes(spec.control.node) +
-                                   " has " + std::to_string(control.size()) +
-                                   " (name one pin, like \"" + spec.control.node + ".pin\")");
+      fail(entry.control.where, "a gain's control is one signal; " + inQuotes(entry.control.node) +
+                                    " has " + std::to_string(control.size()) +
+                                    " (name one pin, like \"" + entry.control.node + ".pin\")");
     gain.control = control.front();
     std::vector<Channel> all = gain.inputs;
     all.push_back(gain.control);
     for (const Channel& channel : all) gain.voices = std::max(gain.voices, channel.voices);
     for (const Channel& channel : all)
       if (channel.voices != 1 && channel.voices != gain.voices)
-        fail(spec.where, "gain " + inQuotes(spec.id) + " mixes signals of " +
-                             std::to_string(channel.voices) + " and " +
-                             std::to_string(gain.voices) +
-                             " voices; they must match, or have one voice");
+        fail(entry.where, "gain " + inQuotes(entry.id) + " mixes signals of " +
+                              std::to_string(channel.voices) + " and " +
+                              std::to_string(gain.voices) +
+                              " voices; they must match, or have one voice");
     gain.out.assign(static_cast<size_t>(gain.voices) * gain.inputs.size(),
                     std::vector<float>(static_cast<size_t>(patch.render.blockSize)));
     gains.push_back(std::move(gain));
@@ -387,23 +387,23 @@ void Renderer::Graph::buildGains() {
 }
 
 void Renderer::Graph::buildMix() {
-  for (const MixSpec& spec : patch.mix) {
-    const std::vector<Channel> source = channels(spec.source);
+  for (const MixDef& entry : patch.mix) {
+    const std::vector<Channel> source = channels(entry.source);
     if (source.size() > 2)
-      fail(spec.source.where, "mix source " + inQuotes(spec.source.node) + " has " +
-                                  std::to_string(source.size()) +
-                                  " signals; a strip takes one (mono) or two (stereo)");
+      fail(entry.source.where, "mix source " + inQuotes(entry.source.node) + " has " +
+                                   std::to_string(source.size()) +
+                                   " signals; a strip takes one (mono) or two (stereo)");
     Strip strip;
     strip.left = source.front();
     strip.right = source.back();
     strip.voices = std::max(strip.left.voices, strip.right.voices);
     if (source.size() == 1) {  // constant-power pan
-      const double angle = (spec.pan + 1.0) * std::numbers::pi / 4.0;
-      strip.leftGain = spec.gain * std::cos(angle);
-      strip.rightGain = spec.gain * std::sin(angle);
+      const double angle = (entry.pan + 1.0) * std::numbers::pi / 4.0;
+      strip.leftGain = entry.gain * std::cos(angle);
+      strip.rightGain = entry.gain * std::sin(angle);
     } else {  // balance
-      strip.leftGain = spec.gain * (spec.pan > 0.0 ? 1.0 - spec.pan : 1.0);
-      strip.rightGain = spec.gain * (spec.pan < 0.0 ? 1.0 + spec.pan : 1.0);
+      strip.leftGain = entry.gain * (entry.pan > 0.0 ? 1.0 - entry.pan : 1.0);
+      strip.rightGain = entry.gain * (entry.pan < 0.0 ? 1.0 + entry.pan : 1.0);
     }
     strips.push_back(strip);
   }
@@ -412,10 +412,10 @@ void Renderer::Graph::buildMix() {
 void Renderer::Graph::scheduleParts() {
   const int rate = patch.render.sampleRate;
   const int64_t pulse = std::max<int64_t>(1, toClock(0.001, rate));
-  for (const PartSpec& part : patch.parts) {
-    std::vector<const NoteSpec*> notes;
+  for (const PartDef& part : patch.parts) {
+    std::vector<const NoteDef*> notes;
     std::vector<NoteTiming> timings;
-    for (const NoteSpec& note : patch.notes) {
+    for (const NoteDef& note : patch.notes) {
       if (note.part != part.id) continue;
       const NoteTiming timing{toClock(note.start, rate), toClock(note.start + note.length, rate)};
       if (timing.end <= timing.start) fail(note.where, "the note is shorter than one sample");
@@ -424,9 +424,9 @@ void Renderer::Graph::scheduleParts() {
     }
     const auto voices = allocateVoices(timings, part.voices, toClock(part.release, rate));
     for (const Module& module : modules) {
-      if (module.spec->part != part.id) continue;
+      if (module.entry->part != part.id) continue;
       NoteDrive drive;
-      if (const auto& binding = module.spec->notes) {
+      if (const auto& binding = module.entry->notes) {
         auto index = [&](const std::string& name) {
           return name.empty() ? -1 : findPin(module, name, binding->where);
         };
@@ -435,27 +435,27 @@ void Renderer::Graph::scheduleParts() {
         drive.voiceGate = index(binding->voiceGate);
         drive.trigger = index(binding->trigger);
       }
-      for (const NoteSpec* note : notes)
+      for (const NoteDef* note : notes)
         for (const NotePin& notePin : note->pins) {
-          if (notePin.module != module.spec->id) continue;
+          if (notePin.module != module.entry->id) continue;
           const int index = findPin(module, notePin.setting.pin, notePin.setting.where);
           if (std::find(drive.notePins.begin(), drive.notePins.end(), index) !=
               drive.notePins.end())
             continue;
           double value =
               rmhost::parseNumber(pin(module, index).defaultText.value_or("0")).value_or(0.0);
-          for (const PinSetting& setting : module.spec->pins)
+          for (const PinSetting& setting : module.entry->pins)
             if (setting.pin == notePin.setting.pin) value = settingValue(module, setting);
           drive.notePins.push_back(index);
           drive.pinValues.push_back(value);
         }
       std::vector<NotePlay> plays;
-      for (const NoteSpec* note : notes) {
+      for (const NoteDef* note : notes) {
         NotePlay play;
-        if (module.spec->notes) play.pitch = pitchValue(module.spec->notes->law, note->key);
+        if (module.entry->notes) play.pitch = pitchValue(module.entry->notes->law, note->key);
         play.pins.resize(drive.notePins.size());
         for (const NotePin& notePin : note->pins) {
-          if (notePin.module != module.spec->id) continue;
+          if (notePin.module != module.entry->id) continue;
           const int index = findPin(module, notePin.setting.pin, notePin.setting.where);
           const auto slot = std::find(drive.notePins.begin(), drive.notePins.end(), index);
           play.pins[static_cast<size_t>(slot - drive.notePins.begin())] =
