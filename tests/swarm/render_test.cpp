@@ -7,10 +7,8 @@
 #include <limits>
 #include <random>
 
+#include "rmhost/allocation_counter.h"
 #include "swarm_fixture.h"
-
-// Allocations made on a module's audio path so far (allocation_counter.cpp).
-long audioPathAllocations();
 
 namespace swarm_test {
 namespace {
@@ -370,11 +368,11 @@ TEST(SwarmRender, NoHeapAllocationOnTheAudioPath) {
   v.session.setSplitter([](rmhost::InstanceId, int32_t, int32_t remaining) {
     return std::min(remaining, 300);  // calls longer and shorter than the scratch sums
   });
-  const long before = audioPathAllocations();
+  const long before = rmhost::audioPathAllocations();
   for (size_t i = 0; i < 3; ++i) v.play(i, 100 + 1024 * int64_t(i));
   v.set(0, pins::gate, 0.0, 5000);
   v.run(8);
-  EXPECT_EQ(audioPathAllocations(), before);
+  EXPECT_EQ(rmhost::audioPathAllocations(), before);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "rmhost/allocation_counter.h"
 #include "rmhost/session.h"
 
 namespace {
@@ -14,7 +15,7 @@ void* allocate(std::size_t size) noexcept {
 }
 }  // namespace
 
-long audioPathAllocations() {
+long rmhost::audioPathAllocations() {
   return counted;
 }
 

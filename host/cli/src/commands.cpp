@@ -1,0 +1,138 @@
+#include "commands.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "info.h"
+#include "output_file.h"
+#include "patch.h"
+#include "picture.h"
+#include "plugins.h"
+#include "progress.h"
+#include "renderer.h"
+
+namespace rmcli {
+
+namespace {
+
+PluginFinder finderFor(const std::vector<std::filesystem::path>& extra) {
+  std::vector<std::filesystem::path> directories = extra;
+  for (auto& dir : PluginFinder::besideExecutable()) directories.push_back(std::move(dir));
+  return PluginFinder(std::move(directories));
+}
+
+const char* formatName(SampleFormat format) {
+  switch (format) {
+    case SampleFormat::pcm16:
+      return "16-bit";
+    case SampleFormat::pcm24:
+      return "24-bit";
+    case SampleFormat::float32:
+      return "32-bit float";
+  }
+  return "";
+}
+
+std::string decibels(double level) {
+  if (level <= 0.0) return "-inf dBFS";
+  char text[32];
+  std::snprintf(text, sizeof text, "%+.1f dBFS", 20.0 * std::log10(level));
+  return text;
+}
+
+struct Levels {
+  double peak = 0.0;
+  int64_t notFinite = 0;
+};
+
+Levels measure(const AudioBuffer& audio) {
+  Levels levels;
+  for (float sample : audio.samples) {
+    if (!std::isfinite(sample))
+      ++levels.notFinite;
+    else
+      levels.peak = std::max(levels.peak, static_cast<double>(std::fabs(sample)));
+  }
+  return levels;
+}
+
+}  // namespace
+
+int runInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
+  std::vector<std::filesystem::path> tried;
+  const auto path =
+      finderFor(options.pluginPath).find(options.plugin, std::filesystem::current_path(), &tried);
+  if (!path) {
+    err << "rmhost: error: plug-in \"" << options.plugin << "\" not found; looked for:";
+    for (const auto& place : tried) err << "\n  " << place.string();
+    err << '\n';
+    return 1;
+  }
+  std::string error;
+  const auto library = rmhost::Library::load(path->string(), &error);
+  if (!library) {
+    err << "rmhost: error: cannot load " << path->string() << ": " << error << '\n';
+    return 1;
+  }
+  if (options.json)
+    printInfoJson(out, *library);
+  else
+    printInfo(out, *library);
+  return 0;
+}
+
+int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err) {
+  const std::string patchName = options.patch.string();
+  try {
+    const Patch patch = loadPatch(options.patch);
+    Renderer renderer(patch, finderFor(options.pluginPath));
+
+    const auto start = std::chrono::steady_clock::now();
+    AudioBuffer audio;
+    {
+      ProgressBar bar(patch.render.sampleRate);
+      audio = renderer.render([&bar](int64_t done, int64_t total) { bar.update(done, total); });
+    }
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    const std::filesystem::path wavPath =
+        options.output.empty() ? options.patch.stem().concat(".wav") : options.output;
+    PendingFile wav(wavPath);
+    writeWav(wav.path(), audio, options.format);
+    std::unique_ptr<PendingFile> png;
+    if (options.picture) {
+      png = std::make_unique<PendingFile>(*options.picture);
+      drawPicture(audio).writePng(png->path());
+    }
+    wav.commit();
+    if (png) png->commit();
+
+    const Levels levels = measure(audio);
+    const double seconds = static_cast<double>(audio.frames) / audio.sampleRate;
+    if (levels.notFinite > 0)
+      err << "rmhost: warning: " << levels.notFinite << " samples are not finite numbers\n";
+    if (levels.peak > 1.0 && options.format != SampleFormat::float32)
+      err << "rmhost: warning: the mix peaks at " << decibels(levels.peak) << " and is clipped in "
+          << wavPath.string() << "; lower [render] gain\n";
+    if (options.quiet) return 0;
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "%.2f s, %d Hz, stereo, %s, peak %s", seconds,
+                  audio.sampleRate, formatName(options.format), decibels(levels.peak).c_str());
+    out << "wrote " << wavPath.string() << " (" << summary << ")\n";
+    if (options.picture) out << "wrote " << options.picture->string() << '\n';
+    std::snprintf(summary, sizeof summary, "rendered in %.3f s, %.1fx real time\n", elapsed,
+                  elapsed > 0.0 ? seconds / elapsed : 0.0);
+    out << summary;
+    return 0;
+  } catch (const PatchError& error) {
+    err << describeError(patchName, error) << '\n';
+  } catch (const std::exception& error) {
+    err << "rmhost: error: " << error.what() << '\n';
+  }
+  return 1;
+}
+
+}  // namespace rmcli

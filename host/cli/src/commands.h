@@ -1,0 +1,33 @@
+// The two commands of rmhost, apart from argument parsing, so that tests can run them directly.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "wav.h"
+
+namespace rmcli {
+
+struct InfoOptions {
+  std::string plugin;  // a plug-in name or a library path
+  bool json = false;
+  std::vector<std::filesystem::path> pluginPath;
+};
+
+struct RenderOptions {
+  std::filesystem::path patch;
+  std::filesystem::path output;  // empty: the patch's name with .wav, in the current directory
+  std::optional<std::filesystem::path> picture;
+  SampleFormat format = SampleFormat::float32;
+  bool quiet = false;
+  std::vector<std::filesystem::path> pluginPath;
+};
+
+// Each answers the process exit code: 0 done, 1 failed (with a message on `err`).
+int runInfo(const InfoOptions& options, std::ostream& out, std::ostream& err);
+int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace rmcli

@@ -1,0 +1,17 @@
+// `rmhost info`: a module library's identity and pins, as text for people or JSON for programs.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "rmhost/library.h"
+
+namespace rmcli {
+
+void printInfo(std::ostream& out, rmhost::Library& library);
+void printInfoJson(std::ostream& out, rmhost::Library& library);
+
+const char* directionName(int32_t direction);
+const char* typeName(int32_t datatype);
+
+}  // namespace rmcli

@@ -1,0 +1,53 @@
+// rmhost: the stand-in host on the command line. `info` describes a module library, `render`
+// plays a patch file offline into a WAV file and, on request, a PNG picture of it.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "commands.h"
+
+int main(int argc, char** argv) {
+  try {
+    CLI::App app{"rmhost: describe module libraries and render patches offline"};
+    app.require_subcommand(1);
+    app.fallthrough();
+    std::vector<std::filesystem::path> pluginPath;
+    app.add_option("--plugin-path", pluginPath,
+                   "Directory searched first for plug-ins named in patches (repeatable)");
+
+    rmcli::InfoOptions info;
+    CLI::App* infoCommand = app.add_subcommand("info", "Show a module library's identity and pins");
+    infoCommand->add_option("plugin", info.plugin, "Plug-in name (swarm, vellum) or library path")
+        ->required();
+    infoCommand->add_flag("--json", info.json, "Print JSON instead of text");
+
+    rmcli::RenderOptions render;
+    int bits = 32;
+    CLI::App* renderCommand = app.add_subcommand("render", "Render a patch file to WAV (and PNG)");
+    renderCommand->add_option("patch", render.patch, "Patch file (TOML)")
+        ->required()
+        ->check(CLI::ExistingFile);
+    renderCommand->add_option("-o,--output", render.output,
+                              "WAV file to write (default: the patch name with .wav, here)");
+    renderCommand->add_option("--png", render.picture,
+                              "Also draw waveform and spectrogram into this PNG file");
+    renderCommand->add_option("--bits", bits, "Sample format: 32 (float, default), 24 or 16")
+        ->check(CLI::IsMember({16, 24, 32}));
+    renderCommand->add_flag("-q,--quiet", render.quiet, "Print nothing when all goes well");
+
+    CLI11_PARSE(app, argc, argv);
+
+    if (infoCommand->parsed()) {
+      info.pluginPath = pluginPath;
+      return rmcli::runInfo(info, std::cout, std::cerr);
+    }
+    render.pluginPath = pluginPath;
+    render.format = bits == 16   ? rmcli::SampleFormat::pcm16
+                    : bits == 24 ? rmcli::SampleFormat::pcm24
+                                 : rmcli::SampleFormat::float32;
+    return rmcli::runRender(render, std::cout, std::cerr);
+  } catch (const std::exception& error) {
+    std::cerr << "rmhost: error: " << error.what() << '\n';
+    return 1;
+  }
+}

@@ -1,0 +1,159 @@
+// The patch file: what to render, read from TOML into plain records.
+//
+// Parsing checks the file's form (tables, keys, value types and ranges, references between the
+// patch's own parts). Whether a pin exists is only known once the plug-ins are loaded; the
+// renderer checks that and reports it with the same source positions.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rmcli {
+
+// A place in the patch file, 1-based; line 0 when the problem belongs to the file as a whole.
+struct Where {
+  int line = 0;
+  int column = 0;
+};
+
+// A patch that cannot be rendered, with the place that makes it so.
+class PatchError : public std::runtime_error {
+ public:
+  PatchError(Where where, const std::string& message)
+      : std::runtime_error(message), where_(where) {}
+  Where where() const { return where_; }
+
+ private:
+  Where where_;
+};
+
+// "file:line:column: error: message", or "file: error: message" without a place.
+std::string describeError(const std::string& file, const PatchError& error);
+
+// How a pitch becomes a pin value.
+enum class PitchLaw {
+  fc,    // (log2(f / 440) + 5) / 10: 0.5 is 440 Hz, 0.1 is one octave
+  hz,    // the frequency itself
+  midi,  // the MIDI note number (69 is 440 Hz), fractional between the keys
+};
+
+// A constant for one pin: a number, or for a list pin one of its labels.
+struct PinSetting {
+  std::string pin;
+  double number = 0.0;
+  std::optional<std::string> label;
+  Where where;
+};
+
+// Which pins of a module's voices the notes drive.
+struct NoteBinding {
+  std::string pitch;  // receives the pitch at note start
+  PitchLaw law = PitchLaw::fc;
+  std::string gate;       // 1 from note start to note end
+  std::string voiceGate;  // 1 from note start until the part's release time after the note end
+  std::string trigger;    // 1 for a short pulse at note start
+  Where where;
+};
+
+struct ModuleDef {
+  std::string id;
+  std::string plugin;  // a plug-in name ("swarm") or a path to a module library
+  int voices = 1;      // clones; taken from the part when the module belongs to one
+  std::string part;    // the part whose notes this module's voices play, or empty
+  std::optional<NoteBinding> notes;
+  std::vector<PinSetting> pins;
+  Where where;
+  Where pluginWhere;
+};
+
+// A set of voices that notes are given to; every module of the part has one clone per voice.
+struct PartDef {
+  std::string id;
+  int voices = 1;
+  double release = 0.0;  // seconds a voice stays taken after its note ends
+  Where where;
+};
+
+struct NotePin {
+  std::string module;
+  PinSetting setting;
+};
+
+struct NoteDef {
+  std::string part;
+  double start = 0.0;   // seconds
+  double length = 0.0;  // seconds
+  double key = 0.0;     // MIDI note number (69 is A4, 440 Hz)
+  std::vector<NotePin> pins;
+  Where where;
+};
+
+// A signal named in the patch: "module.pin" (one output pin), "module" or "gain" (all its
+// outputs).
+struct SignalRef {
+  std::string node;
+  std::string pin;  // empty when the whole node is meant
+  Where where;
+};
+
+struct Connection {
+  SignalRef from;
+  SignalRef to;
+  Where where;
+};
+
+// The host's gain stage: every input channel times the control signal, voice by voice.
+struct GainDef {
+  std::string id;
+  std::vector<SignalRef> inputs;
+  SignalRef control;
+  Where where;
+};
+
+// One strip of the stereo mixer: a mono or stereo source summed over its voices.
+struct MixDef {
+  SignalRef source;
+  double gain = 1.0;
+  double pan = 0.0;  // -1 left .. +1 right
+  Where where;
+};
+
+struct RenderSettings {
+  int sampleRate = 48000;
+  int blockSize = 256;
+  std::optional<double> length;  // seconds; when absent, until the last voice has ended
+  double gain = 1.0;
+  Where where;
+};
+
+struct Patch {
+  RenderSettings render;
+  std::vector<PartDef> parts;
+  std::vector<ModuleDef> modules;
+  std::vector<Connection> connections;
+  std::vector<GainDef> gains;
+  std::vector<MixDef> mix;
+  std::vector<NoteDef> notes;       // chords already split into single notes
+  std::filesystem::path directory;  // where relative plug-in paths start
+
+  const PartDef* findPart(std::string_view id) const;
+  const ModuleDef* findModule(std::string_view id) const;
+  const GainDef* findGain(std::string_view id) const;
+};
+
+// Parses patch text; throws PatchError.
+Patch parsePatch(std::string_view text, const std::filesystem::path& directory = {});
+// Reads and parses a patch file; throws PatchError (line 0 when the file cannot be read).
+Patch loadPatch(const std::filesystem::path& file);
+
+// "C4" (60), "F#3", "Bb2", "A-1": a MIDI note number; nullopt when the text is no note name.
+std::optional<double> parseNoteName(std::string_view text);
+double keyToHz(double key);
+double pitchValue(PitchLaw law, double key);
+
+}  // namespace rmcli

@@ -1,0 +1,34 @@
+// Finding module libraries: a plain name ("swarm") is looked up as lib<name>.so in the plug-in
+// directories; anything that looks like a path is taken as one.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rmcli {
+
+class PluginFinder {
+ public:
+  // Searches `directories` in order.
+  explicit PluginFinder(std::vector<std::filesystem::path> directories)
+      : directories_(std::move(directories)) {}
+
+  // The directories next to a program: <dir>/plugins, <dir>/../plugins, <dir>/../lib/rackmill,
+  // where <dir> holds the running executable.
+  static std::vector<std::filesystem::path> besideExecutable();
+
+  // The library for `plugin`; a relative path starts at `base`. nullopt when nothing is there;
+  // `tried` then lists the places looked at.
+  std::optional<std::filesystem::path> find(const std::string& plugin,
+                                            const std::filesystem::path& base,
+                                            std::vector<std::filesystem::path>* tried) const;
+
+  const std::vector<std::filesystem::path>& directories() const { return directories_; }
+
+ private:
+  std::vector<std::filesystem::path> directories_;
+};
+
+}  // namespace rmcli
