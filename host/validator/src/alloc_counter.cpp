@@ -141,7 +141,7 @@ void armAllocationCounter(bool arm) noexcept {
   armed.store(arm, std::memory_order_relaxed);
 }
 
-AllocationCounts audioPathAllocations() noexcept {
+AllocationCounts audioPathHeapOperations() noexcept {
   return {allocations.load(std::memory_order_relaxed), frees.load(std::memory_order_relaxed)};
 }
 

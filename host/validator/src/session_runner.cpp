@@ -158,7 +158,7 @@ class SessionRun {
     session_->setSplitter([this](InstanceId id, int32_t position, int32_t remaining) {
       return onProcessCall(id, position, remaining);
     });
-    allocationsSeen_ = rmhost::audioPathAllocations().total();
+    allocationsSeen_ = rmhost::audioPathHeapOperations().total();
     for (block_ = 0; block_ < blocks_; ++block_) {
       changeInstances();
       if (rng_.chance(actionRate_)) betweenBlocksRequest();
@@ -555,7 +555,7 @@ class SessionRun {
   }
 
   void checkAllocations(InstanceId next, int32_t position) {
-    const uint64_t now = rmhost::audioPathAllocations().total();
+    const uint64_t now = rmhost::audioPathHeapOperations().total();
     if (now == allocationsSeen_) return;
     outcome_.allocations += now - allocationsSeen_;
     std::string where;

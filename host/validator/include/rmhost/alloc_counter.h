@@ -20,7 +20,7 @@ struct AllocationCounts {
 void armAllocationCounter(bool armed) noexcept;
 
 // Audio-path allocations and frees seen since the counter was last armed.
-AllocationCounts audioPathAllocations() noexcept;
+AllocationCounts audioPathHeapOperations() noexcept;
 
 // False when this build cannot see allocations (no interposition possible).
 bool allocationCounterWorks() noexcept;
