@@ -14,3 +14,9 @@ fi
 cmake --preset m32 -DCMAKE_PREFIX_PATH="$PWD/$gtest/install"
 cmake --build --preset m32 -j "$(nproc)"
 ctest --preset m32 -j "$(nproc)"
+
+# The validator on the 32-bit plug-ins.
+for plugin in swarm vellum; do
+  qemu-i386 build/m32/host/validator/rmhost-check "build/m32/plugins/lib$plugin.so" \
+    --sessions 200 --quiet
+done

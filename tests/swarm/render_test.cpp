@@ -7,7 +7,7 @@
 #include <limits>
 #include <random>
 
-#include "rmhost/allocation_counter.h"
+#include "rmhost/alloc_counter.h"
 #include "swarm_fixture.h"
 
 namespace swarm_test {
@@ -368,11 +368,13 @@ TEST(SwarmRender, NoHeapAllocationOnTheAudioPath) {
   v.session.setSplitter([](rmhost::InstanceId, int32_t, int32_t remaining) {
     return std::min(remaining, 300);  // calls longer and shorter than the scratch sums
   });
-  const long before = rmhost::audioPathAllocations();
+  ASSERT_TRUE(rmhost::allocationCounterWorks());
+  rmhost::armAllocationCounter(true);
   for (size_t i = 0; i < 3; ++i) v.play(i, 100 + 1024 * int64_t(i));
   v.set(0, pins::gate, 0.0, 5000);
   v.run(8);
-  EXPECT_EQ(rmhost::audioPathAllocations(), before);
+  EXPECT_EQ(rmhost::audioPathHeapOperations().total(), 0u);
+  rmhost::armAllocationCounter(false);
 }
 
 }  // namespace

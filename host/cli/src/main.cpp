@@ -5,6 +5,8 @@
 #include <iostream>
 
 #include "commands.h"
+#include "plugins.h"
+#include "rmhost/check.h"
 
 int main(int argc, char** argv) {
   try {
@@ -35,7 +37,34 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({16, 24, 32}));
     renderCommand->add_flag("-q,--quiet", render.quiet, "Print nothing when all goes well");
 
+    rmhost::CheckOptions check;
+    std::string checkPlugin;
+    bool checkQuiet = false;
+    CLI::App* checkCommand = app.add_subcommand(
+        "check", "Validate a module library: static checks, then seeded random sessions");
+    checkCommand->add_option("plugin", checkPlugin, "Plug-in name (swarm, vellum) or library path")
+        ->required();
+    checkCommand->add_option("--seed", check.seed, "Seed of the first session (session i: seed + i)");
+    checkCommand->add_option("--sessions", check.sessions, "Number of sessions (default 200)")
+        ->check(CLI::NonNegativeNumber);
+    checkCommand->add_flag("-q,--quiet", checkQuiet, "Do not print each session's seed to stderr");
+
     CLI11_PARSE(app, argc, argv);
+
+    if (checkCommand->parsed()) {
+      std::vector<std::filesystem::path> directories = pluginPath;
+      for (auto& dir : rmcli::PluginFinder::besideExecutable()) directories.push_back(dir);
+      std::vector<std::filesystem::path> tried;
+      const auto library = rmcli::PluginFinder(directories).find(
+          checkPlugin, std::filesystem::current_path(), &tried);
+      if (!library) {
+        std::cerr << "rmhost: no module library \"" << checkPlugin << "\"\n";
+        return 1;
+      }
+      check.pluginPath = library->string();
+      if (!checkQuiet) check.progress = &std::cerr;
+      return rmhost::runCheck(check, std::cout);
+    }
 
     if (infoCommand->parsed()) {
       info.pluginPath = pluginPath;
