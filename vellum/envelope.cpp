@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "rackmill/sample_guard.h"
 #include "vellum/dsp/lfo.h"
 #include "vellum/dsp/output_law.h"
 #include "vellum/dsp/segment_curve.h"
@@ -48,6 +49,7 @@ void Module::renderBlock(int32_t offset, int32_t count) noexcept {
   float* out = signalOut + offset;
   if (amount != 0.0f) renderLfo(lfoRenderer, lfo, w, amount, p, LfoAlign, count, out);
   applyOutputLaw(outputLawFor(dbmode), level, count, out);
+  rm::guardSamples(out, count);
 }
 
 // Cuts the sub-block at each crossing of the threshold after its first sample. gateHigh changes

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
+#include "rackmill/sample_guard.h"
 
 namespace swarm::dsp {
 
@@ -138,7 +139,8 @@ struct OutputStage {
     levelSmoother.glideStep(sampleRate);
     const double smoothed = levelSmoother.step(peak.value);
     const double g = level * 0.5 / smoothed;
-    return {static_cast<float>(g * left), static_cast<float>(g * right)};
+    return {rm::hostSample(static_cast<float>(g * left)),
+            rm::hostSample(static_cast<float>(g * right))};
   }
 
   void processBlock(const double* leftSums, const double* rightSums, float* outLeft,

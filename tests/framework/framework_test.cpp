@@ -1,7 +1,10 @@
 // The exports, the fresh record and the dispatcher.
+#include <cfloat>
+#include <cmath>
 #include <cstring>
 
 #include "probe_fixture.h"
+#include "rackmill/sample_guard.h"
 
 namespace {
 
@@ -169,6 +172,21 @@ TEST(NoCallback, HostRequestsAnswerZeroAndOpenBuildsNoPins) {
   // Installing a process function still moves the record.
   EXPECT_EQ(reinterpret_cast<void*>(r->processEntry), p.firstProcessAddress);
   r->dispatcherEntry(r, opClose, 0, 0, nullptr, 0.0f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SampleGuard, PassesNormalSamplesAndMendsTheRest) {
+  EXPECT_EQ(rm::hostSample(0.5f), 0.5f);
+  EXPECT_EQ(rm::hostSample(-FLT_MIN), -FLT_MIN);
+  EXPECT_EQ(rm::hostSample(FLT_MAX), FLT_MAX);
+  EXPECT_EQ(rm::hostSample(1e-40f), 0.0f);
+  EXPECT_EQ(rm::hostSample(-1e-45f), 0.0f);
+  EXPECT_EQ(rm::hostSample(std::nanf("")), 0.0f);
+  EXPECT_EQ(rm::hostSample(INFINITY), FLT_MAX);
+  EXPECT_EQ(rm::hostSample(-INFINITY), -FLT_MAX);
 }
 
 }  // namespace

@@ -611,3 +611,28 @@ TEST(VellumOpen, AHostWithFewerPinsGetsASilentModule) {
 }
 
 }  // namespace
+
+// Whatever finite values the pins carry, the host gets finite, normal samples or zeros.
+TEST(VellumOutput, FiniteInputsNeverGiveNonFiniteOrSubnormalSamples) {
+  struct Case {
+    const char* what;
+    Pins pins;
+  };
+  const std::vector<Case> cases{
+      {"a negative release rises without bound", {{"Release", -650.0}, {"Sustain", 75.0}}},
+      {"a huge LFO depth on a strongly bent decay",
+       {{"LfoAmt", 63.5}, {"DecayForm", 54.0}, {"LfoAlign", 4}}},
+      {"a steep attack curve reaches subnormal values", {{"AttackForm", 10.5}, {"Attack", 5.9}}},
+      {"a subnormal level", {{"Overall Level", 1e-40}}},
+      {"a level near the largest float", {{"Overall Level", 3e38}, {"Sustain", 75.0}}},
+  };
+  for (const Case& c : cases) {
+    Rig rig(c.pins, 48000.0f, 256);
+    rig.set("Gate", 1.0, 0);
+    rig.set("Gate", 0.0, 48000);
+    for (float x : rig.run(2000)) {
+      ASSERT_TRUE(std::isfinite(x)) << c.what;
+      ASSERT_FALSE(std::fpclassify(x) == FP_SUBNORMAL) << c.what;
+    }
+  }
+}
