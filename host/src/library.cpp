@@ -75,6 +75,36 @@ const ModuleInfo& Library::info() {
   return *info_;
 }
 
+const char* directionName(int32_t direction) {
+  switch (direction) {
+    case dirInput:
+      return "input";
+    case dirOutput:
+      return "output";
+    case dirSetting:
+      return "setting";
+    default:
+      return "?";
+  }
+}
+
+const char* typeName(int32_t datatype) {
+  switch (datatype) {
+    case dtList:
+      return "list";
+    case dtByte:
+      return "byte";
+    case dtAudio:
+      return "audio";
+    case dtWord32:
+      return "word32";
+    case dtInteger:
+      return "integer";
+    default:
+      return "?";
+  }
+}
+
 std::optional<double> parseNumber(const std::string& text) {
   if (text.empty()) return std::nullopt;
   char* end = nullptr;

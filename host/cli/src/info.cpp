@@ -64,36 +64,6 @@ void printWrapped(std::ostream& out, const std::vector<std::string>& items, size
 
 }  // namespace
 
-const char* directionName(int32_t direction) {
-  switch (direction) {
-    case dirInput:
-      return "input";
-    case dirOutput:
-      return "output";
-    case dirSetting:
-      return "setting";
-    default:
-      return "?";
-  }
-}
-
-const char* typeName(int32_t datatype) {
-  switch (datatype) {
-    case dtList:
-      return "list";
-    case dtByte:
-      return "byte";
-    case dtAudio:
-      return "audio";
-    case dtWord32:
-      return "word32";
-    case dtInteger:
-      return "integer";
-    default:
-      return "?";
-  }
-}
-
 void printInfo(std::ostream& out, rmhost::Library& library) {
   const rmhost::ModuleInfo& info = library.info();
   out << info.id << '\n'
@@ -109,8 +79,9 @@ void printInfo(std::ostream& out, rmhost::Library& library) {
       << "default\n";
   for (const auto& pin : info.pins) {
     out << "  " << std::right << std::setw(5) << pin.index << ' ' << std::left
-        << std::setw(nameWidth + 2) << pin.name << std::setw(11) << directionName(pin.direction)
-        << std::setw(9) << typeName(pin.datatype) << pin.defaultText.value_or("-");
+        << std::setw(nameWidth + 2) << pin.name << std::setw(11)
+        << rmhost::directionName(pin.direction) << std::setw(9) << rmhost::typeName(pin.datatype)
+        << pin.defaultText.value_or("-");
     if (pin.flags) out << "  [" << flagNames(pin.flags) << ']';
     out << '\n';
     if (pin.listText) {
@@ -129,8 +100,8 @@ void printInfoJson(std::ostream& out, rmhost::Library& library) {
   for (const auto& pin : info.pins) {
     toml::table entry{{"index", pin.index},
                       {"name", pin.name},
-                      {"direction", directionName(pin.direction)},
-                      {"type", typeName(pin.datatype)},
+                      {"direction", rmhost::directionName(pin.direction)},
+                      {"type", rmhost::typeName(pin.datatype)},
                       {"flags", pin.flags}};
     if (pin.defaultText) entry.insert("default", *pin.defaultText);
     if (pin.listText) {

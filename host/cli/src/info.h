@@ -11,7 +11,4 @@ namespace rmcli {
 void printInfo(std::ostream& out, rmhost::Library& library);
 void printInfoJson(std::ostream& out, rmhost::Library& library);
 
-const char* directionName(int32_t direction);
-const char* typeName(int32_t datatype);
-
 }  // namespace rmcli

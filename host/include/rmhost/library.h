@@ -68,6 +68,10 @@ struct ListItem {
 };
 std::optional<std::vector<ListItem>> parseListItems(const std::string& text);
 
+// Names of pin directions and data types ("input", "audio", ...); "?" for codes without a name.
+const char* directionName(int32_t direction);
+const char* typeName(int32_t datatype);
+
 // Parses a decimal default text; nullopt when it is not a complete number.
 std::optional<double> parseNumber(const std::string& text);
 

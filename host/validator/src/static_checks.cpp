@@ -23,19 +23,6 @@ bool isPrintableText(const char* text) {
   return std::all_of(text, text + length, [](char c) { return c >= 0x20 && c <= 0x7e; });
 }
 
-const char* directionName(int32_t direction) {
-  switch (direction) {
-    case dirInput:
-      return "input";
-    case dirOutput:
-      return "output";
-    case dirSetting:
-      return "setting";
-    default:
-      return nullptr;
-  }
-}
-
 bool hasOwnStorage(int32_t datatype) {
   return datatype == dtList || datatype == dtByte || datatype == dtAudio || datatype == dtWord32 ||
          datatype == dtInteger;
@@ -199,7 +186,7 @@ void checkPins(const std::vector<PinInfo>& pins, std::vector<Failure>& failures)
     };
     if (!isPrintableText(pin.name.c_str())) problem("no printable name");
     if (!pin.name.empty() && !names.insert(pin.name).second) problem("name used twice");
-    if (directionName(pin.direction) == nullptr) {
+    if (pin.direction != dirInput && pin.direction != dirOutput && pin.direction != dirSetting) {
       problem("unknown direction " + std::to_string(pin.direction));
     }
     if (!hasOwnStorage(pin.datatype) && !pin.hasVariable) {
