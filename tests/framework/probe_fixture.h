@@ -6,18 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "loaded_library.h"
 #include "probe_module.h"
 #include "rackmill/module_base.h"
 #include "rmhost/session.h"
 
 inline rmhost::Library& probeLibrary() {
-  static std::unique_ptr<rmhost::Library> library = [] {
-    std::string error;
-    auto lib = rmhost::Library::load(PROBE_PATH, &error);
-    if (!lib) ADD_FAILURE() << error;
-    return lib;
-  }();
-  return *library;
+  return loadedLibrary(PROBE_PATH);
 }
 
 inline PinDescription describe(int32_t datatype, const char* name, int32_t flags = 0,

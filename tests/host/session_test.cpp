@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "loaded_library.h"
 #include "probe_module.h"
 #include "rackmill/module_base.h"
 #include "rmhost/session.h"
@@ -10,8 +11,7 @@
 namespace {
 
 rmhost::Library& probeLibrary() {
-  static std::unique_ptr<rmhost::Library> library = rmhost::Library::load(PROBE_PATH, nullptr);
-  return *library;
+  return loadedLibrary(PROBE_PATH);
 }
 
 PinDescription audioPin(int32_t direction) {

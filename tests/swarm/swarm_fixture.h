@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "loaded_library.h"
 #include "rmhost/session.h"
 #include "swarm/module.h"
 #include "swarm/pins.h"
@@ -18,13 +19,7 @@ namespace swarm_test {
 namespace pins = swarm::pins;
 
 inline rmhost::Library& swarmLibrary() {
-  static std::unique_ptr<rmhost::Library> library = [] {
-    std::string error;
-    auto lib = rmhost::Library::load(SWARM_PATH, &error);
-    if (!lib) ADD_FAILURE() << error;
-    return lib;
-  }();
-  return *library;
+  return loadedLibrary(SWARM_PATH);
 }
 
 inline swarm::Module& moduleOf(const rmhost::Session& session, rmhost::InstanceId id) {

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "loaded_library.h"
 #include "rmhost/library.h"
 #include "rmhost/session.h"
 
@@ -21,13 +22,7 @@ using rmhost::Request;
 constexpr float nan = std::numeric_limits<float>::quiet_NaN();
 
 rmhost::Library& vellumLibrary() {
-  static std::unique_ptr<rmhost::Library> library = [] {
-    std::string error;
-    auto loaded = rmhost::Library::load(VELLUM_PATH, &error);
-    if (!loaded) ADD_FAILURE() << error;
-    return loaded;
-  }();
-  return *library;
+  return loadedLibrary(VELLUM_PATH);
 }
 
 using Pins = std::map<std::string, double>;
