@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
   try {
-    CLI::App app{"rmhost: describe module libraries and render patches offline"};
+    CLI::App app{"rmhost: describe, render with and validate module libraries"};
     app.require_subcommand(1);
     app.fallthrough();
     std::vector<std::filesystem::path> pluginPath;
