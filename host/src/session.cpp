@@ -285,10 +285,9 @@ void Session::setInitial(InstanceId id, int32_t pin, double value) {
 
 void Session::queueStatus(Instance& inst, int32_t pin, int32_t status, int64_t clock,
                           bool setsValue, double value) {
-  static int64_t order = 0;
   PendingEvent event;
   event.clock = std::max(clock, inst.doneUntil);
-  event.order = order++;
+  event.order = nextEventOrder_++;
   event.pin = pin;
   event.status = status;
   event.setsValue = setsValue;

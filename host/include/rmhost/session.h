@@ -134,7 +134,8 @@ class Session {
   std::vector<Request> requests_;
   SplitFn splitter_;
   int64_t blockStart_ = 0;
-  int32_t position_ = 0;  // block position of the call in progress
+  int32_t position_ = 0;        // block position of the call in progress
+  int64_t nextEventOrder_ = 0;  // keeps events of one clock in the order they were queued
 };
 
 // True while a module's process function or event handling runs on this thread, outside any
