@@ -8,14 +8,6 @@
 namespace swarm {
 namespace {
 
-bool probeVectorPath() noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-  return __builtin_cpu_supports("sse2");
-#else
-  return false;
-#endif
-}
-
 // Visits every clone of `self`'s group in the host's order.
 template <class Visit>
 void forEachClone(Module& self, Visit visit) noexcept {
@@ -33,7 +25,9 @@ void forEachClone(Module& self, Visit visit) noexcept {
 }  // namespace
 
 Module::Module(HostCallback callback, int32_t hostValue) noexcept
-    : RMModule_base(callback, hostValue), vectorPathAvailable(probeVectorPath()) {}
+    : RMModule_base(callback, hostValue),
+      vectorPathAvailable(dsp::processorRuns(dsp::BankPath::paired)),
+      bankPath(vectorPathAvailable ? dsp::fastestBankPath() : dsp::BankPath::single) {}
 
 Module::~Module() {
   if (voiceList == nullptr) return;

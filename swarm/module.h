@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "rackmill/module_base.h"
+#include "swarm/dsp/bank_paths.h"
 #include "swarm/dsp/oscillator_state.h"
 #include "swarm/dsp/output_stage.h"
 #include "swarm/voice_list.h"
@@ -85,6 +86,9 @@ class Module final : public RMModule_base {
   bool notePending = true;
   bool gateActive = false;
   bool vectorPathAvailable = false;
+  // How renderFast sums the bank: the widest path the processor runs, chosen at construction;
+  // without two-lane doubles, the single path.
+  dsp::BankPath bankPath = dsp::BankPath::single;
   // The bank has been set up by a retune (here, or in the voice it was copied from). Until then
   // the open values would make every closed-form sum a constant, so the voice writes silence.
   bool bankTuned = false;
@@ -117,6 +121,7 @@ class Module final : public RMModule_base {
 
   double leftSums[scratchFrames];
   double rightSums[scratchFrames];
+  dsp::LaneSums laneSums;
 };
 
 }  // namespace swarm

@@ -91,11 +91,7 @@ void Module::renderFast(int32_t offset, int32_t frames) noexcept {
   // the output stage runs sample by sample, so chunking does not change a single sample.
   for (int32_t done = 0; done < frames;) {
     const uint32_t n = std::min<uint32_t>(scratchFrames, static_cast<uint32_t>(frames - done));
-    if (vectorPathAvailable) {
-      dsp::sumBankPaired(oscillators, oscCount, leftSums, rightSums, n);
-    } else {
-      dsp::sumBankSingle(oscillators, oscCount, leftSums, rightSums, n);
-    }
+    dsp::sumBank(bankPath, oscillators, oscCount, laneSums, leftSums, rightSums, n);
     const int32_t at = offset + done;
     stage.processBlock(leftSums, rightSums, outputL + at, outputR + at, n, mean, sampleRate);
     done += static_cast<int32_t>(n);

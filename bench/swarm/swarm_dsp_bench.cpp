@@ -1,10 +1,13 @@
-// Block sums of a 200-oscillator bank with 50 partials each, per path. The reported
-// "osc_sample" figure is the time per oscillator and sample.
+// Block sums of the oscillator bank on every path this processor runs, without a host: the
+// kernels alone. Arguments: oscillators, partials ("N"), frames per call. The "osc_sample"
+// counter is the time per oscillator and sample.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
+#include "swarm/dsp/bank_paths.h"
 #include "swarm/dsp/oscillator.h"
 #include "swarm/dsp/retune.h"
 
@@ -12,51 +15,94 @@ namespace {
 
 using namespace swarm::dsp;
 
-constexpr uint32_t kCount = 200;
-constexpr uint32_t kFrames = 512;
-
-OscillatorBank tunedBank() {
+OscillatorBank tunedBank(uint32_t count, int32_t partials) {
   OscillatorBank bank{};
-  for (uint32_t k = 0; k < kCount; ++k) {
+  for (uint32_t k = 0; k < count; ++k) {
     bank[k].carrier = {std::cos(0.7 * k), std::sin(0.7 * k)};
     bank[k].modulator = {std::cos(1.3 * k), std::sin(1.3 * k)};
   }
   RetuneParams p;
   p.pitch = 0.3;
   p.spacingRatio = 0.5;
-  p.partials = 50;
+  p.partials = static_cast<float>(partials);
   p.decayFirst = 0.9;
   p.decayFall = 0.5;
   p.waveMix = 0.5;
   p.pitchSpread = 0.001;
-  p.spacing = 1.0 / (kCount - 1);
-  p.phaseStepPerHz = 6.283185307179586 / 44100.0;
+  p.spacing = 1.0 / (count - 1);
+  p.phaseStepPerHz = 6.283185307179586 / 48000.0;
   p.maxFrequency = 21000.0;
-  retuneBank(bank, kCount, p);
+  retuneBank(bank, count, p);
   return bank;
 }
 
-template <bool kPaired>
-void blockSums(benchmark::State& state) {
-  OscillatorBank bank = tunedBank();
-  std::vector<double> left(kFrames), right(kFrames);
+void blockSums(benchmark::State& state, BankPath path) {
+  const auto count = static_cast<uint32_t>(state.range(0));
+  const auto frames = static_cast<uint32_t>(state.range(2));
+  OscillatorBank bank = tunedBank(count, static_cast<int32_t>(state.range(1)));
+  std::vector<double> left(frames), right(frames);
+  LaneSums lanes;
   uint32_t block = 0;
   for (auto _ : state) {
-    if (kPaired) {
-      sumBankPaired(bank, kCount, left.data(), right.data(), kFrames);
-    } else {
-      sumBankSingle(bank, kCount, left.data(), right.data(), kFrames);
-    }
-    renormalise(bank[block++ % kMaxOscillators]);
+    sumBank(path, bank, count, lanes, left.data(), right.data(), frames);
+    renormalise(bank[block++ % count]);
     benchmark::DoNotOptimize(left.data());
     benchmark::DoNotOptimize(right.data());
   }
   state.counters["osc_sample"] = benchmark::Counter(
-      static_cast<double>(kCount) * kFrames,
+      static_cast<double>(count) * frames,
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK(blockSums<true>)->Name("BlockSums/paired");
-BENCHMARK(blockSums<false>)->Name("BlockSums/single");
+// The per-sample work of the bank the plain way, for comparison: every partial of every
+// oscillator as its own rotating phasor, "N" + 1 complex multiplications per oscillator-sample.
+void explicitPartials(benchmark::State& state) {
+  const auto count = static_cast<uint32_t>(state.range(0));
+  const auto partials = static_cast<uint32_t>(state.range(1)) + 1;
+  const auto frames = static_cast<uint32_t>(state.range(2));
+  std::vector<Complex> phasor(count * partials), step(count * partials);
+  for (uint32_t i = 0; i < phasor.size(); ++i) {
+    phasor[i] = {std::cos(0.1 * i), std::sin(0.1 * i)};
+    step[i] = {std::cos(1e-3 * i), std::sin(1e-3 * i)};
+  }
+  std::vector<double> left(frames);
+  for (auto _ : state) {
+    for (uint32_t j = 0; j < frames; ++j) left[j] = 0.0;
+    for (uint32_t i = 0; i < phasor.size(); ++i) {
+      Complex z = phasor[i];
+      for (uint32_t j = 0; j < frames; ++j) {
+        left[j] += z.im;
+        z = multiply(z, step[i]);
+      }
+      phasor[i] = z;
+    }
+    benchmark::DoNotOptimize(left.data());
+  }
+  state.counters["osc_sample"] = benchmark::Counter(
+      static_cast<double>(count) * frames,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"oscs", "N", "frames"});
+  for (int64_t oscs : {50, 200}) {
+    for (int64_t partials : {5, 50}) {
+      for (int64_t frames : {64, 256}) b->Args({oscs, partials, frames});
+    }
+  }
+}
+
+const bool registered = [] {
+  for (BankPath path : kBankPaths) {
+    if (!processorRuns(path)) continue;
+    benchmark::RegisterBenchmark((std::string("BlockSums/") + bankPathName(path)).c_str(),
+                                 blockSums, path)
+        ->Apply(sizes);
+  }
+  benchmark::RegisterBenchmark("BlockSums/explicit_partials", explicitPartials)
+      ->Args({200, 50, 256})
+      ->ArgNames({"oscs", "N", "frames"});
+  return true;
+}();
 
 }  // namespace

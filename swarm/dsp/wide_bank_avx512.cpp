@@ -1,0 +1,11 @@
+// The eight-lane wide path, compiled for processors with AVX-512 (see wide_bank.h).
+#include "swarm/dsp/wide_bank_kernel.h"
+
+namespace swarm::dsp {
+
+void sumBankWide8(OscillatorState* bank, uint32_t count, LaneSums& lanes, double* left,
+                  double* right, uint32_t frames) noexcept {
+  sumBankWide<8>(bank, count, lanes, left, right, frames);
+}
+
+}  // namespace swarm::dsp
