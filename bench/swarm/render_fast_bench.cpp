@@ -1,68 +1,146 @@
-// renderFast of one swarm voice through the stand-in host: 200 oscillators with "N" 50, on the
-// paired and the single path, in ns per oscillator-sample; also counts the heap allocations the
-// voice makes per block, frees included (expected: none).
+// A swarm module through the stand-in host: a band of 16 voices (clones) of 200 oscillators with
+// "N" 50 at 48 kHz, each holding a note, so that every block runs renderFast.
+//
+//   RenderFast/<path>/block:B    ns per oscillator-sample for each path this processor runs,
+//                                host blocks of B frames; also the heap operations (allocations
+//                                and frees) per block on the audio path, expected 0
+//   RenderGeneral/block:B        the sample-by-sample render of one voice, ns per sample
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rmhost/alloc_counter.h"
+#include "rmhost/library.h"
 #include "rmhost/session.h"
+#include "swarm/dsp/bank_paths.h"
 #include "swarm/module.h"
 #include "swarm/pins.h"
 
 namespace {
 
-constexpr int32_t kBlock = 1024;
+namespace pins = swarm::pins;
+
+constexpr int32_t kVoices = 16;
 constexpr int32_t kOscillators = 200;
 
 rmhost::Library& swarmLibrary() {
-  static std::unique_ptr<rmhost::Library> library = rmhost::Library::load(SWARM_PATH, nullptr);
+  static std::unique_ptr<rmhost::Library> library = [] {
+    std::string error;
+    auto loaded = rmhost::Library::load(SWARM_PATH, &error);
+    if (!loaded) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      std::exit(1);
+    }
+    return loaded;
+  }();
   return *library;
 }
 
-void renderFast(benchmark::State& state, bool paired) {
-  namespace pins = swarm::pins;
-  rmhost::Session session({48000.0f, kBlock, -1, false});
-  const rmhost::InstanceId id = session.create(swarmLibrary(), session.addGroup());
-  for (auto [pin, value] : {std::pair{pins::oscs, 200.0},
-                            {pins::partials, 50.0},
-                            {pins::fc1, 0.45},
-                            {pins::fm1, 0.5},
-                            {pins::a1, 0.8},
-                            {pins::pitchSpread, 0.001},
-                            {pins::gate, 1.0}}) {
-    session.setInitial(id, pin, value);
+swarm::Module& moduleOf(const rmhost::Session& session, rmhost::InstanceId id) {
+  return *static_cast<swarm::Module*>(static_cast<RMModule_base*>(session.record(id)->object));
+}
+
+// 16 clones sharing one voice list at "poly" 16, each started on its own pitch and past its
+// note-on block, so that the next blocks are steady.
+struct Band {
+  explicit Band(int32_t blockSize) : session(config(blockSize)) {
+    const int32_t group = session.addGroup();
+    for (int32_t v = 0; v < kVoices; ++v) {
+      const rmhost::InstanceId id = session.create(swarmLibrary(), group);
+      for (auto [pin, value] : {std::pair{pins::oscs, double(kOscillators)},
+                                {pins::partials, 50.0},
+                                {pins::fc1, 0.3 + 0.01 * v},
+                                {pins::fm1, 0.5},
+                                {pins::a1, 0.8},
+                                {pins::wave1, 0.3},
+                                {pins::pitchSpread, 0.001},
+                                {pins::poly, 16.0},
+                                {pins::gate, 1.0}}) {
+        session.setInitial(id, pin, value);
+      }
+      voices.push_back(id);
+    }
+    for (rmhost::InstanceId id : voices) session.open(id);
+    for (rmhost::InstanceId id : voices) session.setValue(id, pins::sync, 1.0, 0);
+    session.runBlock();
+    session.runBlock();
   }
-  auto* module =
-      static_cast<swarm::Module*>(static_cast<RMModule_base*>(session.record(id)->object));
-  module->vectorPathAvailable = paired;
-  session.open(id);
-  session.setValue(id, pins::sync, 1.0, 0);
-  session.runBlock();  // note-on and retune; renderFast serves from here on
-  session.runBlock();
+
+  static rmhost::SessionConfig config(int32_t blockSize) {
+    rmhost::SessionConfig c{48000.0f, blockSize};
+    c.logRequests = false;
+    return c;
+  }
+
+  // Every voice sounds and the next block goes to renderFast's steady state.
+  bool steady() const {
+    for (rmhost::InstanceId id : voices) {
+      const swarm::Module& m = moduleOf(session, id);
+      if (m.notePending || !m.gateActive || m.oscCount != kOscillators) return false;
+    }
+    return true;
+  }
+
+  rmhost::Session session;
+  std::vector<rmhost::InstanceId> voices;
+};
+
+void renderFast(benchmark::State& state, swarm::dsp::BankPath path) {
+  const auto block = static_cast<int32_t>(state.range(0));
+  Band band(block);
+  if (!band.steady()) {
+    state.SkipWithError("the voices did not reach their steady state");
+    return;
+  }
+  for (rmhost::InstanceId id : band.voices) moduleOf(band.session, id).bankPath = path;
+  const float* out = band.session.buffer(band.voices.back(), pins::outputL);
 
   rmhost::armAllocationCounter(true);
   for (auto _ : state) {
-    session.process(id, 0, kBlock);
-    benchmark::DoNotOptimize(session.buffer(id, pins::outputL)[kBlock - 1]);
+    for (rmhost::InstanceId id : band.voices) band.session.process(id, 0, block);
+    benchmark::DoNotOptimize(out[block - 1]);
   }
   const double blocks = static_cast<double>(state.iterations());
-  state.SetItemsProcessed(state.iterations() * kBlock * kOscillators);
-  state.counters["ns_per_osc_sample"] = benchmark::Counter(
-      blocks * kBlock * kOscillators, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["allocs_per_block"] =
+  state.counters["ns_per_osc_sample"] =
+      benchmark::Counter(blocks * block * kVoices * kOscillators,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["heap_ops_per_block"] =
       static_cast<double>(rmhost::audioPathHeapOperations().total()) / blocks;
   rmhost::armAllocationCounter(false);
 }
 
-void BM_RenderFastPaired(benchmark::State& state) {
-  renderFast(state, true);
+// One voice's renderGeneral on a tuned, sounding bank, called directly (the host would only reach
+// it around note changes).
+void BM_RenderGeneral(benchmark::State& state) {
+  const auto block = static_cast<int32_t>(state.range(0));
+  Band band(block);
+  swarm::Module& voice = moduleOf(band.session, band.voices.front());
+  const float* out = band.session.buffer(band.voices.front(), pins::outputL);
+  for (auto _ : state) {
+    voice.renderGeneral(0, block);
+    benchmark::DoNotOptimize(out[block - 1]);
+  }
+  state.counters["ns_per_sample"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * block,
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-void BM_RenderFastSingle(benchmark::State& state) {
-  renderFast(state, false);
-}
-BENCHMARK(BM_RenderFastPaired)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_RenderFastSingle)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RenderGeneral)->Arg(64)->Arg(256)->ArgName("block")->Unit(benchmark::kMicrosecond);
+
+const bool registered = [] {
+  for (swarm::dsp::BankPath path : swarm::dsp::kBankPaths) {
+    if (!swarm::dsp::processorRuns(path)) continue;
+    benchmark::RegisterBenchmark(
+        (std::string("RenderFast/") + swarm::dsp::bankPathName(path)).c_str(), renderFast, path)
+        ->Arg(64)
+        ->Arg(256)
+        ->ArgName("block")
+        ->Unit(benchmark::kMicrosecond);
+  }
+  return true;
+}();
 
 }  // namespace

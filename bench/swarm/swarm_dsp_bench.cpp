@@ -9,6 +9,7 @@
 
 #include "swarm/dsp/bank_paths.h"
 #include "swarm/dsp/oscillator.h"
+#include "swarm/dsp/output_stage.h"
 #include "swarm/dsp/retune.h"
 
 namespace {
@@ -82,6 +83,54 @@ void explicitPartials(benchmark::State& state) {
       static_cast<double>(count) * frames,
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
+
+// A voice's output stage on its own, per sample, past the glides that follow a bank set-up.
+void BM_OutputStage(benchmark::State& state) {
+  constexpr uint32_t kFrames = 256;
+  constexpr double kRate = 48000.0;
+  std::vector<double> left(kFrames), right(kFrames);
+  for (uint32_t j = 0; j < kFrames; ++j) {
+    left[j] = 60.0 * std::sin(0.05 * j) + 3.0;
+    right[j] = 55.0 * std::cos(0.031 * j);
+  }
+  std::vector<float> outLeft(kFrames), outRight(kFrames);
+  OutputStage stage;
+  stage.initialise(kRate, 200);
+  for (int block = 0; block < 200; ++block) {
+    stage.processBlock(left.data(), right.data(), outLeft.data(), outRight.data(), kFrames,
+                       1.0 / 200, kRate);
+  }
+  for (auto _ : state) {
+    stage.processBlock(left.data(), right.data(), outLeft.data(), outRight.data(), kFrames,
+                       1.0 / 200, kRate);
+    benchmark::DoNotOptimize(outLeft.data());
+  }
+  state.counters["per_sample"] =
+      benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate |
+                                      benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_OutputStage);
+
+// A retune of a whole bank of 200 oscillators with "N" 50.
+void BM_Retune(benchmark::State& state) {
+  OscillatorBank bank = tunedBank(200, 50);
+  RetuneParams p;
+  p.pitch = 0.35;
+  p.spacingRatio = 0.45;
+  p.partials = 50;
+  p.decayFirst = 0.85;
+  p.decayFall = 0.4;
+  p.waveMix = 0.3;
+  p.pitchSpread = 0.002;
+  p.spacing = 1.0 / 199;
+  p.phaseStepPerHz = 6.283185307179586 / 48000.0;
+  p.maxFrequency = 21000.0;
+  for (auto _ : state) {
+    retuneBank(bank, 200, p);
+    benchmark::DoNotOptimize(bank.data());
+  }
+}
+BENCHMARK(BM_Retune)->Unit(benchmark::kMicrosecond);
 
 void sizes(benchmark::internal::Benchmark* b) {
   b->ArgNames({"oscs", "N", "frames"});

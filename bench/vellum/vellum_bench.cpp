@@ -42,7 +42,8 @@ rmhost::Library& vellumLibrary() {
 }
 
 // A steady envelope: the gate streams a 5 Hz square wave, so every 0.2 s the module runs attack,
-// hold, decay, sustain and release along shaped curves. Argument 0: no LFO; 1: center mod.
+// hold, decay, sustain and release along shaped curves. Arguments: LFO (0 none, 1 center mod) and
+// "dbmode" (0 linear, 1 decibel law).
 void BM_ModuleSteadyEnvelope(benchmark::State& state) {
   rmhost::SessionConfig config{sampleRate, blockSize};
   config.logRequests = false;
@@ -53,7 +54,8 @@ void BM_ModuleSteadyEnvelope(benchmark::State& state) {
       {"Attack", 100},     {"Hold", 50},         {"Decay", 40},
       {"Sustain", 0.6},    {"Release", 25},      {"AttackForm", 0.3},
       {"DecayForm", -0.4}, {"ReleaseForm", 0.5}, {"LfoAmt", lfo ? 0.3 : 0.0},
-      {"LfoFreq", 6},      {"LfoAlign", 3},      {"Overall Level", 1}};
+      {"LfoFreq", 6},      {"LfoAlign", 3},      {"Overall Level", 1},
+      {"dbmode", static_cast<double>(state.range(1))}};
   for (const auto& [name, value] : pins) session.setInitial(id, session.findPin(id, name), value);
   session.open(id);
   session.setStream(
@@ -69,7 +71,7 @@ void BM_ModuleSteadyEnvelope(benchmark::State& state) {
   }
   reportPerSample(state, blockSize);
 }
-BENCHMARK(BM_ModuleSteadyEnvelope)->Arg(0)->Arg(1)->ArgName("lfo");
+BENCHMARK(BM_ModuleSteadyEnvelope)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"lfo", "dbmode"});
 
 // The curve kernel alone: one pass over a block with a shaped form.
 void BM_SegmentCurve(benchmark::State& state) {

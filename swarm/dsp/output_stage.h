@@ -127,8 +127,8 @@ struct OutputStage {
   }
 
   // One sample: average, remove DC, follow the peak magnitude and scale it towards 0.5.
-  StereoSample process(double leftSum, double rightSum, double mean, double sampleRate,
-                       double level = 1.0) noexcept {
+  [[gnu::always_inline]] StereoSample process(double leftSum, double rightSum, double mean,
+                                              double sampleRate, double level = 1.0) noexcept {
     double left = leftSum * mean;
     double right = rightSum * mean;
     leftDcFilter.glideStep(sampleRate);
@@ -145,11 +145,14 @@ struct OutputStage {
 
   void processBlock(const double* leftSums, const double* rightSums, float* outLeft,
                     float* outRight, uint32_t frames, double mean, double sampleRate) noexcept {
+    // A local copy keeps the filter states in registers across the block.
+    OutputStage stage = *this;
     for (uint32_t j = 0; j < frames; ++j) {
-      const StereoSample s = process(leftSums[j], rightSums[j], mean, sampleRate);
+      const StereoSample s = stage.process(leftSums[j], rightSums[j], mean, sampleRate);
       outLeft[j] = s.left;
       outRight[j] = s.right;
     }
+    *this = stage;
   }
 };
 
