@@ -88,13 +88,11 @@ struct PeakFollower {
   }
   void setValue(double v) noexcept { value = v; }
 
+  // Written as selects rather than branches: peaks come at no predictable samples.
   void track(double r) noexcept {
-    if (r >= value) {
-      value = r;
-    } else {  // also when r is not a number
-      value = value * fallFactor;
-    }
-    if (value < 1e-7) value = 1e-7;
+    const double fallen = value * fallFactor;
+    const double held = r >= value ? r : fallen;  // fallen also when r is not a number
+    value = held < 1e-7 ? 1e-7 : held;
   }
 };
 
@@ -127,6 +125,23 @@ struct OutputStage {
   }
 
   // One sample: average, remove DC, follow the peak magnitude and scale it towards 0.5.
+  bool gliding() const noexcept {
+    return levelSmoother.gliding || rightDcFilter.gliding || leftDcFilter.gliding;
+  }
+
+  // process at level 1 while no filter glides.
+  [[gnu::always_inline]] StereoSample processSteady(double leftSum, double rightSum,
+                                                    double mean) noexcept {
+    double left = leftSum * mean;
+    double right = rightSum * mean;
+    left = left - leftDcFilter.step(left);
+    right = right - rightDcFilter.step(right);
+    peak.track(std::sqrt(left * left + right * right));
+    const double g = 0.5 / levelSmoother.step(peak.value);
+    return {rm::hostSample(static_cast<float>(g * left)),
+            rm::hostSample(static_cast<float>(g * right))};
+  }
+
   [[gnu::always_inline]] StereoSample process(double leftSum, double rightSum, double mean,
                                               double sampleRate, double level = 1.0) noexcept {
     double left = leftSum * mean;
@@ -147,10 +162,20 @@ struct OutputStage {
                     float* outRight, uint32_t frames, double mean, double sampleRate) noexcept {
     // A local copy keeps the filter states in registers across the block.
     OutputStage stage = *this;
-    for (uint32_t j = 0; j < frames; ++j) {
-      const StereoSample s = stage.process(leftSums[j], rightSums[j], mean, sampleRate);
-      outLeft[j] = s.left;
-      outRight[j] = s.right;
+    if (stage.gliding()) {
+      for (uint32_t j = 0; j < frames; ++j) {
+        const StereoSample s = stage.process(leftSums[j], rightSums[j], mean, sampleRate);
+        outLeft[j] = s.left;
+        outRight[j] = s.right;
+      }
+    } else {
+      // No filter glides, so none starts to within the block: the same samples without the
+      // glide steps.
+      for (uint32_t j = 0; j < frames; ++j) {
+        const StereoSample s = stage.processSteady(leftSums[j], rightSums[j], mean);
+        outLeft[j] = s.left;
+        outRight[j] = s.right;
+      }
     }
     *this = stage;
   }

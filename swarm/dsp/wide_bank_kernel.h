@@ -7,8 +7,8 @@
 // Oscillators go W at a time into the lanes of vector registers, loaded from their records at the
 // start of each pass of at most kLaneChunk samples and stored back at its end. Every lane computes
 // exactly the arithmetic of stepOscillator (oscillator.h), operation for operation; the lanes'
-// contributions are added into per-sample, per-lane sums, and each sample's lanes are added up in
-// lane order once all groups are done.
+// contributions are added into per-sample, per-lane sums, and each sample's lanes are added up
+// once all groups are done.
 #pragma once
 
 #include <cfloat>
@@ -32,6 +32,18 @@ template <>
 struct VectorTypes<8> {
   typedef double Doubles __attribute__((vector_size(64), may_alias));
 };
+
+// The sum of a vector's lanes: the upper half added to the lower one until one lane is left.
+inline double laneSum(VectorTypes<4>::Doubles v) noexcept {
+  typedef double Pair __attribute__((vector_size(16)));
+  const Pair half = Pair{v[0], v[1]} + Pair{v[2], v[3]};
+  return half[0] + half[1];
+}
+
+[[maybe_unused]] inline double laneSum(VectorTypes<8>::Doubles v) noexcept {
+  using Half = VectorTypes<4>::Doubles;
+  return laneSum(Half{v[0], v[1], v[2], v[3]} + Half{v[4], v[5], v[6], v[7]});
+}
 
 // Lanes where `x < limit` take `replacement`, the others keep `value`.
 template <class V>
@@ -189,14 +201,8 @@ void sumBankWide(OscillatorState* bank, uint32_t count, LaneSums& lanes, double*
       storeGroup<W>(g, bank, first, count);
     }
     for (uint32_t j = 0; j < n; ++j) {
-      double l = 0.0;
-      double r = 0.0;
-      for (int lane = 0; lane < W; ++lane) {
-        l += laneLeft[j][lane];
-        r += laneRight[j][lane];
-      }
-      left[done + j] = l;
-      right[done + j] = r;
+      left[done + j] = laneSum(laneLeft[j]);
+      right[done + j] = laneSum(laneRight[j]);
     }
   }
 }
