@@ -102,6 +102,7 @@ TEST(SwarmModule, OpenSetsEveryFieldForTheSampleRate) {
     EXPECT_TRUE(m.tailStarted && m.oscsRecomputed && m.filtersNeedInit && m.notePending);
     EXPECT_FALSE(m.stateCopied || m.noteArmed || m.gateActive);
     EXPECT_TRUE(m.vectorPathAvailable);  // every x86-64 processor runs two-lane doubles
+    EXPECT_EQ(m.bankPath, dsp::fastestBankPath());
     for (const swarm::dsp::OscillatorState& s : m.oscillators) {
       for (const swarm::dsp::Complex& z : {s.carrier, s.carrierStep, s.modulator, s.modulatorStep,
                                            s.modulatorPowN, s.modulatorStepPowN}) {

@@ -17,6 +17,7 @@
 namespace swarm_test {
 
 namespace pins = swarm::pins;
+namespace dsp = swarm::dsp;
 
 inline rmhost::Library& swarmLibrary() {
   return loadedLibrary(SWARM_PATH);

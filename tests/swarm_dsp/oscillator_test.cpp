@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "swarm/dsp/bank_paths.h"
 #include "swarm/dsp/oscillator.h"
 #include "swarm/dsp/output_stage.h"
 #include "swarm/dsp/retune.h"
@@ -33,14 +34,25 @@ struct Sums {
   explicit Sums(size_t n) : left(n), right(n) {}
 };
 
-Sums render(OscillatorBank& bank, uint32_t count, size_t frames, bool paired, size_t chunk = 0) {
+// Block sums along `path` in calls of `chunk` frames (one call when 0).
+Sums render(OscillatorBank& bank, uint32_t count, size_t frames, BankPath path, size_t chunk = 0) {
   Sums s(frames);
   if (chunk == 0) chunk = frames;
+  LaneSums lanes;
   for (size_t at = 0; at < frames; at += chunk) {
     const auto n = static_cast<uint32_t>(std::min(chunk, frames - at));
-    (paired ? sumBankPaired : sumBankSingle)(bank, count, &s.left[at], &s.right[at], n);
+    sumBank(path, bank, count, lanes, &s.left[at], &s.right[at], n);
   }
   return s;
+}
+
+// The paths this processor runs, the single path first.
+std::vector<BankPath> runnablePaths() {
+  std::vector<BankPath> paths;
+  for (BankPath path : kBankPaths) {
+    if (processorRuns(path)) paths.push_back(path);
+  }
+  return paths;
 }
 
 // A bank with distinct starting phases and a spread of pitches, decays and blends.
@@ -82,7 +94,7 @@ TEST(Oscillator, NoPartialsGiveSineLeftAndCosineRight) {
   p.decayFirst = 0.5;
   retuneBank(bank, 1, p);
   EXPECT_EQ(bank[0].gain, 1.0);
-  expectSine(render(bank, 1, 2000, false), 440.0);
+  expectSine(render(bank, 1, 2000, BankPath::single), 440.0);
 }
 
 TEST(Oscillator, DecayOneAndModulatorAtOneTakeTheSeriesLimits) {
@@ -95,10 +107,10 @@ TEST(Oscillator, DecayOneAndModulatorAtOneTakeTheSeriesLimits) {
   EXPECT_EQ(bank[0].gain, 0.1);
   EXPECT_EQ(bank[0].modulator.re, 1.0);
   EXPECT_EQ(bank[0].modulator.im, 0.0);
-  expectSine(render(bank, 1, 500, false), 440.0);
+  expectSine(render(bank, 1, 500, BankPath::single), 440.0);
   bank = OscillatorBank{};
   retuneBank(bank, 1, p);
-  expectSine(render(bank, 1, 500, true), 440.0);
+  expectSine(render(bank, 1, 500, BankPath::paired), 440.0);
 }
 
 TEST(Oscillator, WaveMixSelectsLowerUpperAndAveragedSeries) {
@@ -117,7 +129,7 @@ TEST(Oscillator, WaveMixSelectsLowerUpperAndAveragedSeries) {
     bank[0].modulator = unit(beta0);
     p.waveMix = w;
     retuneBank(bank, 1, p);
-    const Sums s = render(bank, 1, 600, false);
+    const Sums s = render(bank, 1, 600, BankPath::single);
     for (size_t j = 0; j < s.left.size(); ++j) {
       const double theta = theta0 + 2.0 * kPi * 220.0 * static_cast<double>(j) / kRate;
       const double beta = beta0 + 2.0 * kPi * 110.0 * static_cast<double>(j) / kRate;
@@ -179,36 +191,120 @@ TEST(Retune, BankSpreadsPitchAndDecay) {
   }
 }
 
-TEST(BlockSums, PairedAndSinglePathsAgree) {
-  for (uint32_t count : {1u, 7u, 8u, 199u, 200u}) {
-    const OscillatorBank start = variedBank(count, variedParams(count));
-    OscillatorBank single = start, paired = start;
-    const Sums a = render(single, count, 300, false);
-    const Sums b = render(paired, count, 300, true);
-    for (size_t j = 0; j < a.left.size(); ++j) {
-      ASSERT_NEAR(a.left[j], b.left[j], 1e-12 * count) << count << " " << j;
-      ASSERT_NEAR(a.right[j], b.right[j], 1e-12 * count) << count << " " << j;
+// Every path computes each oscillator exactly as the single path does and differs only in the
+// order of the additions into the sums: over long renders in host-sized calls, with
+// renormalisation between calls, the phasors stay equal to the bit and the sums to rounding.
+TEST(BlockSums, EveryPathAgreesWithTheSinglePath) {
+  for (BankPath path : runnablePaths()) {
+    for (uint32_t count : {1u, 3u, 7u, 8u, 12u, 57u, 199u, 200u}) {
+      for (double waveMix : {0.0, 0.3, 1.0}) {
+        SCOPED_TRACE(testing::Message() << bankPathName(path) << " count " << count << " mix "
+                                        << waveMix);
+        RetuneParams p = variedParams(count);
+        p.waveMix = waveMix;
+        const OscillatorBank start = variedBank(count, p);
+        OscillatorBank single = start, other = start;
+        double largest = 0.0;
+        for (uint32_t block = 0; block < 48; ++block) {
+          const Sums a = render(single, count, 1000, BankPath::single, 256);
+          const Sums b = render(other, count, 1000, path, 256);
+          for (size_t j = 0; j < a.left.size(); ++j) {
+            ASSERT_NEAR(a.left[j], b.left[j], 1e-12 * count) << block << " " << j;
+            ASSERT_NEAR(a.right[j], b.right[j], 1e-12 * count) << block << " " << j;
+            largest = std::max(largest, std::fabs(a.left[j]));
+          }
+          renormalise(single[block % count]);
+          renormalise(other[block % count]);
+        }
+        EXPECT_GT(largest, 0.1);
+        for (uint32_t k = 0; k < count; ++k) {
+          ASSERT_EQ(single[k].carrier.re, other[k].carrier.re) << k;
+          ASSERT_EQ(single[k].carrier.im, other[k].carrier.im) << k;
+          ASSERT_EQ(single[k].modulator.re, other[k].modulator.re) << k;
+          ASSERT_EQ(single[k].modulatorPowN.im, other[k].modulatorPowN.im) << k;
+        }
+      }
     }
-    // Both paths compute each oscillator identically; only the additions differ.
-    for (uint32_t k = 0; k < count; ++k) {
-      EXPECT_EQ(single[k].carrier.re, paired[k].carrier.re);
-      EXPECT_EQ(single[k].modulatorPowN.im, paired[k].modulatorPowN.im);
+  }
+}
+
+// With every other carrier at zero (adding exactly zero), the sums are one oscillator's own
+// contributions, so every path must give them to the bit, whatever lane the oscillator is in.
+TEST(BlockSums, EachOscillatorContributesExactlyItsSinglePathValue) {
+  constexpr uint32_t count = 19;
+  for (BankPath path : runnablePaths()) {
+    for (uint32_t sounding : {0u, 1u, 3u, 6u, 7u, 8u, 13u, 18u}) {
+      SCOPED_TRACE(testing::Message() << bankPathName(path) << " oscillator " << sounding);
+      OscillatorBank single = variedBank(count, variedParams(count));
+      for (uint32_t k = 0; k < count; ++k) {
+        if (k != sounding) single[k].carrier = {0.0, 0.0};
+      }
+      OscillatorBank other = single;
+      const Sums a = render(single, count, 700, BankPath::single, 256);
+      const Sums b = render(other, count, 700, path, 256);
+      ASSERT_EQ(a.left, b.left);
+      ASSERT_EQ(a.right, b.right);
     }
-    if (count % 2 == 1) {
-      EXPECT_EQ(paired[count].carrier.re, 0.0);
+  }
+}
+
+TEST(BlockSums, PairedPathSilencesThePartnerOfAnOddCount) {
+  OscillatorBank bank = variedBank(7, variedParams(7));
+  render(bank, 7, 10, BankPath::paired);
+  EXPECT_EQ(bank[7].carrier.re, 0.0);
+  EXPECT_EQ(bank[7].carrier.im, 0.0);
+  EXPECT_EQ(bank[7].modulator.re, 2.0);
+}
+
+// The wide paths fill the lanes past the last oscillator with silent stand-ins of their own:
+// records past `count` are neither read nor written (a not-a-number there would reach the sums).
+TEST(BlockSums, WidePathsLeaveTheRecordsPastTheCountAlone) {
+  for (BankPath path : {BankPath::avx2, BankPath::avx512}) {
+    if (!processorRuns(path)) continue;
+    for (uint32_t count : {1u, 5u, 13u, 195u}) {
+      SCOPED_TRACE(testing::Message() << bankPathName(path) << " count " << count);
+      OscillatorBank single = variedBank(count, variedParams(count));
+      OscillatorBank wide = single;
+      const double nan = std::numeric_limits<double>::quiet_NaN();
+      for (uint32_t k = count; k < kMaxOscillators; ++k) {
+        wide[k].carrier = {nan, nan};
+        wide[k].modulator = {nan, nan};
+        wide[k].waveMix = nan;
+      }
+      const Sums a = render(single, count, 300, BankPath::single);
+      const Sums b = render(wide, count, 300, path);
+      for (size_t j = 0; j < a.left.size(); ++j) {
+        ASSERT_NEAR(a.left[j], b.left[j], 1e-12 * count) << j;
+        ASSERT_NEAR(a.right[j], b.right[j], 1e-12 * count) << j;
+      }
+      for (uint32_t k = count; k < kMaxOscillators; ++k) {
+        ASSERT_TRUE(std::isnan(wide[k].carrier.re) && std::isnan(wide[k].modulator.im)) << k;
+      }
     }
   }
 }
 
 TEST(BlockSums, ChunkedRenderingEqualsOneCall) {
-  for (bool paired : {false, true}) {
+  for (BankPath path : runnablePaths()) {
+    SCOPED_TRACE(bankPathName(path));
     const OscillatorBank start = variedBank(9, variedParams(9));
     OscillatorBank whole = start, chunked = start;
-    const Sums a = render(whole, 9, 1000, paired);
-    const Sums b = render(chunked, 9, 1000, paired, 256);
+    const Sums a = render(whole, 9, 1000, path);
+    const Sums b = render(chunked, 9, 1000, path, 256);
     EXPECT_EQ(a.left, b.left);
     EXPECT_EQ(a.right, b.right);
   }
+}
+
+TEST(BankPaths, TheFastestPathIsTheWidestThisProcessorRuns) {
+  const BankPath fastest = fastestBankPath();
+  EXPECT_TRUE(processorRuns(fastest));
+  for (BankPath path : kBankPaths) {
+    if (path > fastest) {
+      EXPECT_FALSE(processorRuns(path)) << bankPathName(path);
+    }
+  }
+  EXPECT_TRUE(processorRuns(BankPath::single));
 }
 
 bool finite(Complex z) {
@@ -228,9 +324,9 @@ void expectFinite(const RetuneParams& p) {
   OscillatorBank bank = variedBank(6, p);
   retuneBank(bank, 6, p);
   for (uint32_t k = 0; k < 6; ++k) ASSERT_TRUE(finite(bank[k])) << k;
-  for (bool paired : {false, true}) {
+  for (BankPath path : runnablePaths()) {
     OscillatorBank copy = bank;
-    const Sums s = render(copy, 6, 256, paired);
+    const Sums s = render(copy, 6, 256, path);
     OutputStage stage;
     stage.initialise(kRate, 6);
     for (size_t j = 0; j < s.left.size(); ++j) {
