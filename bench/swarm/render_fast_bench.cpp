@@ -1,10 +1,12 @@
-// A swarm module through the stand-in host: a band of 16 voices (clones) of 200 oscillators with
-// "N" 50 at 48 kHz, each holding a note, so that every block runs renderFast.
+// A swarm module through the stand-in host: a band of 16 voices (clones) at 48 kHz, each holding
+// a note, so that every block runs renderFast.
 //
-//   RenderFast/<path>/block:B    ns per oscillator-sample for each path this processor runs,
-//                                host blocks of B frames; also the heap operations (allocations
-//                                and frees) per block on the audio path, expected 0
-//   RenderGeneral/block:B        the sample-by-sample render of one voice, ns per sample
+//   RenderFast/<path>/oscs:K/N:P/block:B
+//       ns per oscillator-sample for each path this processor runs, K oscillators with P
+//       partials, host blocks of B frames; also the heap operations (allocations and frees) per
+//       block on the audio path, expected 0
+//   BM_RenderGeneral/block:B
+//       the sample-by-sample render of one voice of 200 oscillators, "N" 50, ns per sample
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -25,7 +27,6 @@ namespace {
 namespace pins = swarm::pins;
 
 constexpr int32_t kVoices = 16;
-constexpr int32_t kOscillators = 200;
 
 rmhost::Library& swarmLibrary() {
   static std::unique_ptr<rmhost::Library> library = [] {
@@ -47,12 +48,13 @@ swarm::Module& moduleOf(const rmhost::Session& session, rmhost::InstanceId id) {
 // 16 clones sharing one voice list at "poly" 16, each started on its own pitch and past its
 // note-on block, so that the next blocks are steady.
 struct Band {
-  explicit Band(int32_t blockSize) : session(config(blockSize)) {
+  Band(int32_t blockSize, int32_t oscillators, int32_t partials)
+      : session(config(blockSize)), oscCount(static_cast<uint32_t>(oscillators)) {
     const int32_t group = session.addGroup();
     for (int32_t v = 0; v < kVoices; ++v) {
       const rmhost::InstanceId id = session.create(swarmLibrary(), group);
-      for (auto [pin, value] : {std::pair{pins::oscs, double(kOscillators)},
-                                {pins::partials, 50.0},
+      for (auto [pin, value] : {std::pair{pins::oscs, double(oscillators)},
+                                {pins::partials, double(partials)},
                                 {pins::fc1, 0.3 + 0.01 * v},
                                 {pins::fm1, 0.5},
                                 {pins::a1, 0.8},
@@ -80,18 +82,20 @@ struct Band {
   bool steady() const {
     for (rmhost::InstanceId id : voices) {
       const swarm::Module& m = moduleOf(session, id);
-      if (m.notePending || !m.gateActive || m.oscCount != kOscillators) return false;
+      if (m.notePending || !m.gateActive || m.oscCount != oscCount) return false;
     }
     return true;
   }
 
   rmhost::Session session;
+  uint32_t oscCount;
   std::vector<rmhost::InstanceId> voices;
 };
 
 void renderFast(benchmark::State& state, swarm::dsp::BankPath path) {
-  const auto block = static_cast<int32_t>(state.range(0));
-  Band band(block);
+  const auto oscillators = static_cast<int32_t>(state.range(0));
+  const auto block = static_cast<int32_t>(state.range(2));
+  Band band(block, oscillators, static_cast<int32_t>(state.range(1)));
   if (!band.steady()) {
     state.SkipWithError("the voices did not reach their steady state");
     return;
@@ -106,7 +110,7 @@ void renderFast(benchmark::State& state, swarm::dsp::BankPath path) {
   }
   const double blocks = static_cast<double>(state.iterations());
   state.counters["ns_per_osc_sample"] =
-      benchmark::Counter(blocks * block * kVoices * kOscillators,
+      benchmark::Counter(blocks * block * kVoices * oscillators,
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["heap_ops_per_block"] =
       static_cast<double>(rmhost::audioPathHeapOperations().total()) / blocks;
@@ -117,7 +121,7 @@ void renderFast(benchmark::State& state, swarm::dsp::BankPath path) {
 // it around note changes).
 void BM_RenderGeneral(benchmark::State& state) {
   const auto block = static_cast<int32_t>(state.range(0));
-  Band band(block);
+  Band band(block, 200, 50);
   swarm::Module& voice = moduleOf(band.session, band.voices.front());
   const float* out = band.session.buffer(band.voices.front(), pins::outputL);
   for (auto _ : state) {
@@ -135,9 +139,8 @@ const bool registered = [] {
     if (!swarm::dsp::processorRuns(path)) continue;
     benchmark::RegisterBenchmark(
         (std::string("RenderFast/") + swarm::dsp::bankPathName(path)).c_str(), renderFast, path)
-        ->Arg(64)
-        ->Arg(256)
-        ->ArgName("block")
+        ->ArgsProduct({{200, 50}, {50, 5}, {64, 256}})
+        ->ArgNames({"oscs", "N", "block"})
         ->Unit(benchmark::kMicrosecond);
   }
   return true;
