@@ -55,27 +55,39 @@ void blockSums(benchmark::State& state, BankPath path) {
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// The per-sample work of the bank the plain way, for comparison: every partial of every
-// oscillator as its own rotating phasor, "N" + 1 complex multiplications per oscillator-sample.
+// The sound of the bank made the plain way, for comparison: every partial of every oscillator
+// (N + 1 per oscillator) as a rotating phasor of its own, the partials of one oscillator side by
+// side so that the compiler can put them in vector lanes; left output only.
 void explicitPartials(benchmark::State& state) {
   const auto count = static_cast<uint32_t>(state.range(0));
   const auto partials = static_cast<uint32_t>(state.range(1)) + 1;
   const auto frames = static_cast<uint32_t>(state.range(2));
-  std::vector<Complex> phasor(count * partials), step(count * partials);
-  for (uint32_t i = 0; i < phasor.size(); ++i) {
-    phasor[i] = {std::cos(0.1 * i), std::sin(0.1 * i)};
-    step[i] = {std::cos(1e-3 * i), std::sin(1e-3 * i)};
+  const size_t total = size_t{count} * partials;
+  std::vector<double> re(total), im(total), stepRe(total), stepIm(total);
+  for (size_t i = 0; i < total; ++i) {
+    re[i] = std::cos(0.1 * i);
+    im[i] = std::sin(0.1 * i);
+    stepRe[i] = std::cos(1e-3 * i);
+    stepIm[i] = std::sin(1e-3 * i);
   }
   std::vector<double> left(frames);
   for (auto _ : state) {
     for (uint32_t j = 0; j < frames; ++j) left[j] = 0.0;
-    for (uint32_t i = 0; i < phasor.size(); ++i) {
-      Complex z = phasor[i];
+    for (uint32_t k = 0; k < count; ++k) {
+      double* zr = &re[size_t{k} * partials];
+      double* zi = &im[size_t{k} * partials];
+      const double* sr = &stepRe[size_t{k} * partials];
+      const double* si = &stepIm[size_t{k} * partials];
       for (uint32_t j = 0; j < frames; ++j) {
-        left[j] += z.im;
-        z = multiply(z, step[i]);
+        double sum = 0.0;
+        for (uint32_t p = 0; p < partials; ++p) {
+          sum += zi[p];
+          const double r = zr[p] * sr[p] - zi[p] * si[p];
+          zi[p] = zi[p] * sr[p] + zr[p] * si[p];
+          zr[p] = r;
+        }
+        left[j] += sum;
       }
-      phasor[i] = z;
     }
     benchmark::DoNotOptimize(left.data());
   }
@@ -84,14 +96,47 @@ void explicitPartials(benchmark::State& state) {
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+#if defined(__x86_64__)
+// The machine's limit for the closed-form step on eight lanes: the step needs 28
+// multiplications per group of eight oscillator-samples (no fewer keep its rounding), and the
+// multipliers bound it. Timed here as 28 independent 512-bit multiplications, repeated.
+#define RM_MUL(r) "vmulpd %%zmm15, %%zmm" #r ", %%zmm" #r "\n\t"
+#define RM_MUL14                                                                         \
+  RM_MUL(0) RM_MUL(1) RM_MUL(2) RM_MUL(3) RM_MUL(4) RM_MUL(5) RM_MUL(6) RM_MUL(7) RM_MUL(8) \
+  RM_MUL(9) RM_MUL(10) RM_MUL(11) RM_MUL(12) RM_MUL(13)
+
+__attribute__((target("avx512f"))) void multiplyRounds(int64_t rounds) {
+  const double factor = 1.0;
+  asm volatile("vbroadcastsd %0, %%zmm15" : : "m"(factor) : "xmm15");
+  for (int64_t i = 0; i < rounds; ++i) {
+    asm volatile(RM_MUL14 RM_MUL14
+                 :
+                 :
+                 : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
+                   "xmm10", "xmm11", "xmm12", "xmm13");
+  }
+}
+
+void BM_StepLimitEightLanes(benchmark::State& state) {
+  constexpr int64_t kRounds = 1000;
+  for (auto _ : state) multiplyRounds(kRounds);
+  state.counters["osc_sample"] =
+      benchmark::Counter(kRounds * 8.0, benchmark::Counter::kIsIterationInvariantRate |
+                                            benchmark::Counter::kInvert);
+}
+#endif
+
 // A voice's output stage on its own, per sample, past the glides that follow a bank set-up.
 void BM_OutputStage(benchmark::State& state) {
   constexpr uint32_t kFrames = 256;
   constexpr double kRate = 48000.0;
   std::vector<double> left(kFrames), right(kFrames);
+  // Sums of many partials: a dense signal whose peaks come at irregular samples.
   for (uint32_t j = 0; j < kFrames; ++j) {
-    left[j] = 60.0 * std::sin(0.05 * j) + 3.0;
-    right[j] = 55.0 * std::cos(0.031 * j);
+    for (int p = 1; p <= 40; ++p) {
+      left[j] += 3.0 * std::sin(0.0137 * p * p * j + p) / p;
+      right[j] += 3.0 * std::cos(0.0119 * p * p * j + 2 * p) / p;
+    }
   }
   std::vector<float> outLeft(kFrames), outRight(kFrames);
   OutputStage stage;
@@ -148,6 +193,11 @@ const bool registered = [] {
                                  blockSums, path)
         ->Apply(sizes);
   }
+#if defined(__x86_64__)
+  if (processorRuns(BankPath::avx512)) {
+    benchmark::RegisterBenchmark("StepLimit/avx512", BM_StepLimitEightLanes);
+  }
+#endif
   benchmark::RegisterBenchmark("BlockSums/explicit_partials", explicitPartials)
       ->Args({200, 50, 256})
       ->ArgNames({"oscs", "N", "frames"});

@@ -88,7 +88,6 @@ struct PeakFollower {
   }
   void setValue(double v) noexcept { value = v; }
 
-  // Written as selects rather than branches: peaks come at no predictable samples.
   void track(double r) noexcept {
     const double fallen = value * fallFactor;
     const double held = r >= value ? r : fallen;  // fallen also when r is not a number
