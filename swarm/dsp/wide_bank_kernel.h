@@ -267,6 +267,13 @@ void sumBankWide(OscillatorState* bank, uint32_t count, LaneSums& lanes, double*
     }
     for (uint32_t first = 0; first < count; first += W) {
       Group<W> g = loadGroup<W>(bank, first, count);
+      // The next group's records come into the first-level cache while this group steps.
+      if (first + 2 * W <= count) {
+        const char* next = reinterpret_cast<const char*>(bank + first + W);
+        for (size_t line = 0; line < W * sizeof(OscillatorState); line += 64) {
+          __builtin_prefetch(next + line);
+        }
+      }
       stepGroup<W>(g, laneLeft, laneRight, n);
       storeGroup<W>(g, bank, first, count);
     }
