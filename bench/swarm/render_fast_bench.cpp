@@ -4,11 +4,13 @@
 //   RenderFast/<path>/oscs:K/N:P/block:B
 //       ns per oscillator-sample for each path this processor runs, K oscillators with P
 //       partials, host blocks of B frames; also the heap operations (allocations and frees) per
-//       block on the audio path, expected 0
+//       block on the audio path, expected 0, and the figure as a multiple of the eight-lane
+//       limit of the step measured right after it (x_limit, see step_limit.h)
 //   BM_RenderGeneral/block:B
 //       the sample-by-sample render of one voice of 200 oscillators, "N" 50, ns per sample
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -21,6 +23,7 @@
 #include "swarm/dsp/bank_paths.h"
 #include "swarm/module.h"
 #include "swarm/pins.h"
+#include "step_limit.h"
 
 namespace {
 
@@ -104,10 +107,12 @@ void renderFast(benchmark::State& state, swarm::dsp::BankPath path) {
   const float* out = band.session.buffer(band.voices.back(), pins::outputL);
 
   rmhost::armAllocationCounter(true);
+  const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
     for (rmhost::InstanceId id : band.voices) band.session.process(id, 0, block);
     benchmark::DoNotOptimize(out[block - 1]);
   }
+  const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
   const double blocks = static_cast<double>(state.iterations());
   state.counters["ns_per_osc_sample"] =
       benchmark::Counter(blocks * block * kVoices * oscillators,
@@ -115,6 +120,12 @@ void renderFast(benchmark::State& state, swarm::dsp::BankPath path) {
   state.counters["heap_ops_per_block"] =
       static_cast<double>(rmhost::audioPathHeapOperations().total()) / blocks;
   rmhost::armAllocationCounter(false);
+  // The limit, measured at the clock speed the render just ran at.
+  const double limit = swarm_bench::stepLimitNsPerOscSample();
+  if (limit > 0.0 && state.iterations() > 0) {
+    const double ns = elapsed.count() / (blocks * block * kVoices * oscillators);
+    state.counters["x_limit"] = ns / limit;
+  }
 }
 
 // One voice's renderGeneral on a tuned, sounding bank, called directly (the host would only reach

@@ -11,6 +11,7 @@
 #include "swarm/dsp/oscillator.h"
 #include "swarm/dsp/output_stage.h"
 #include "swarm/dsp/retune.h"
+#include "step_limit.h"
 
 namespace {
 
@@ -97,29 +98,9 @@ void explicitPartials(benchmark::State& state) {
 }
 
 #if defined(__x86_64__)
-// The machine's limit for the closed-form step on eight lanes: the step needs 28
-// multiplications per group of eight oscillator-samples (no fewer keep its rounding), and the
-// multipliers bound it. Timed here as 28 independent 512-bit multiplications, repeated.
-#define RM_MUL(r) "vmulpd %%zmm15, %%zmm" #r ", %%zmm" #r "\n\t"
-#define RM_MUL14                                                                         \
-  RM_MUL(0) RM_MUL(1) RM_MUL(2) RM_MUL(3) RM_MUL(4) RM_MUL(5) RM_MUL(6) RM_MUL(7) RM_MUL(8) \
-  RM_MUL(9) RM_MUL(10) RM_MUL(11) RM_MUL(12) RM_MUL(13)
-
-__attribute__((target("avx512f"))) void multiplyRounds(int64_t rounds) {
-  const double factor = 1.0;
-  asm volatile("vbroadcastsd %0, %%zmm15" : : "m"(factor) : "xmm15");
-  for (int64_t i = 0; i < rounds; ++i) {
-    asm volatile(RM_MUL14 RM_MUL14
-                 :
-                 :
-                 : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
-                   "xmm10", "xmm11", "xmm12", "xmm13");
-  }
-}
-
 void BM_StepLimitEightLanes(benchmark::State& state) {
   constexpr int64_t kRounds = 1000;
-  for (auto _ : state) multiplyRounds(kRounds);
+  for (auto _ : state) swarm_bench::multiplyRounds(kRounds);
   state.counters["osc_sample"] =
       benchmark::Counter(kRounds * 8.0, benchmark::Counter::kIsIterationInvariantRate |
                                             benchmark::Counter::kInvert);
