@@ -20,10 +20,10 @@
 #include "rmhost/alloc_counter.h"
 #include "rmhost/library.h"
 #include "rmhost/session.h"
+#include "step_limit.h"
 #include "swarm/dsp/bank_paths.h"
 #include "swarm/module.h"
 #include "swarm/pins.h"
-#include "step_limit.h"
 
 namespace {
 
@@ -139,9 +139,9 @@ void BM_RenderGeneral(benchmark::State& state) {
     voice.renderGeneral(0, block);
     benchmark::DoNotOptimize(out[block - 1]);
   }
-  state.counters["ns_per_sample"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * block,
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_sample"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * block,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_RenderGeneral)->Arg(64)->Arg(256)->ArgName("block")->Unit(benchmark::kMicrosecond);
 

@@ -16,10 +16,12 @@
 namespace swarm_bench {
 
 #if defined(__x86_64__)
+// clang-format off
 #define RM_MUL(r) "vmulpd %%zmm15, %%zmm" #r ", %%zmm" #r "\n\t"
 #define RM_MUL14                                                                         \
   RM_MUL(0) RM_MUL(1) RM_MUL(2) RM_MUL(3) RM_MUL(4) RM_MUL(5) RM_MUL(6) RM_MUL(7) RM_MUL(8) \
   RM_MUL(9) RM_MUL(10) RM_MUL(11) RM_MUL(12) RM_MUL(13)
+// clang-format on
 
 __attribute__((target("avx512f"))) inline void multiplyRounds(int64_t rounds) {
   const double factor = 1.0;

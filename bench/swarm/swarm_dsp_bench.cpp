@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "step_limit.h"
 #include "swarm/dsp/bank_paths.h"
 #include "swarm/dsp/oscillator.h"
 #include "swarm/dsp/output_stage.h"
 #include "swarm/dsp/retune.h"
-#include "step_limit.h"
 
 namespace {
 
@@ -101,9 +101,8 @@ void explicitPartials(benchmark::State& state) {
 void BM_StepLimitEightLanes(benchmark::State& state) {
   constexpr int64_t kRounds = 1000;
   for (auto _ : state) swarm_bench::multiplyRounds(kRounds);
-  state.counters["osc_sample"] =
-      benchmark::Counter(kRounds * 8.0, benchmark::Counter::kIsIterationInvariantRate |
-                                            benchmark::Counter::kInvert);
+  state.counters["osc_sample"] = benchmark::Counter(
+      kRounds * 8.0, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 #endif
 
@@ -131,9 +130,8 @@ void BM_OutputStage(benchmark::State& state) {
                        1.0 / 200, kRate);
     benchmark::DoNotOptimize(outLeft.data());
   }
-  state.counters["per_sample"] =
-      benchmark::Counter(kFrames, benchmark::Counter::kIsIterationInvariantRate |
-                                      benchmark::Counter::kInvert);
+  state.counters["per_sample"] = benchmark::Counter(
+      kFrames, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_OutputStage);
 

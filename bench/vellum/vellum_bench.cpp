@@ -50,12 +50,19 @@ void BM_ModuleSteadyEnvelope(benchmark::State& state) {
   rmhost::Session session(config);
   const rmhost::InstanceId id = session.create(vellumLibrary(), session.addGroup());
   const bool lfo = state.range(0) != 0;
-  const std::pair<const char*, double> pins[] = {
-      {"Attack", 100},     {"Hold", 50},         {"Decay", 40},
-      {"Sustain", 0.6},    {"Release", 25},      {"AttackForm", 0.3},
-      {"DecayForm", -0.4}, {"ReleaseForm", 0.5}, {"LfoAmt", lfo ? 0.3 : 0.0},
-      {"LfoFreq", 6},      {"LfoAlign", 3},      {"Overall Level", 1},
-      {"dbmode", static_cast<double>(state.range(1))}};
+  const std::pair<const char*, double> pins[] = {{"Attack", 100},
+                                                 {"Hold", 50},
+                                                 {"Decay", 40},
+                                                 {"Sustain", 0.6},
+                                                 {"Release", 25},
+                                                 {"AttackForm", 0.3},
+                                                 {"DecayForm", -0.4},
+                                                 {"ReleaseForm", 0.5},
+                                                 {"LfoAmt", lfo ? 0.3 : 0.0},
+                                                 {"LfoFreq", 6},
+                                                 {"LfoAlign", 3},
+                                                 {"Overall Level", 1},
+                                                 {"dbmode", static_cast<double>(state.range(1))}};
   for (const auto& [name, value] : pins) session.setInitial(id, session.findPin(id, name), value);
   session.open(id);
   session.setStream(

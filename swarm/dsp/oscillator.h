@@ -14,7 +14,8 @@
 //                                    an odd count the slot bank[count] first becomes a silent
 //                                    partner (carrier 0, modulator 2 + 0i).
 // The phasors live in the records between calls, so a long block rendered as consecutive chunks
-// gives exactly the sums of one call over the whole block.
+// gives exactly the sums of one call over the whole block. The four- and eight-lane paths are in
+// wide_bank.h; bank_paths.h chooses among all four.
 //
 // Left is the sine-phase (imaginary) part, right the cosine-phase (real) part of
 //   (1 - waveMix) * carrier * conj(S) + waveMix * carrier * S,

@@ -140,7 +140,8 @@ std::vector<PinValue> richBank(double oscs, double wave = 0.3) {
 // A voice whose renderFast sums its bank along `path`, as on a processor whose widest path that
 // is; host blocks of 256 frames.
 std::unique_ptr<Voices> voiceOnPath(dsp::BankPath path, double oscs, double wave) {
-  auto v = std::make_unique<Voices>(0, std::vector<PinValue>{}, rmhost::SessionConfig{44100.0f, 256});
+  auto v =
+      std::make_unique<Voices>(0, std::vector<PinValue>{}, rmhost::SessionConfig{44100.0f, 256});
   v->ids.push_back(v->create(richBank(oscs, wave)));
   (*v)[0].bankPath = path;
   v->session.open(v->ids[0]);
@@ -155,8 +156,8 @@ TEST(SwarmRender, EveryPathAgreesWithTheSinglePath) {
     if (!dsp::processorRuns(path) || path == dsp::BankPath::single) continue;
     for (double oscs : {7.0, 8.0, 1.0, 45.0, 200.0}) {
       for (double wave : {0.0, 0.3, 1.0}) {
-        SCOPED_TRACE(testing::Message() << dsp::bankPathName(path) << " oscs " << oscs
-                                        << " wave " << wave);
+        SCOPED_TRACE(testing::Message()
+                     << dsp::bankPathName(path) << " oscs " << oscs << " wave " << wave);
         auto other = voiceOnPath(path, oscs, wave);
         auto single = voiceOnPath(dsp::BankPath::single, oscs, wave);
         const Stereo a = record(*other, 0, 345);

@@ -198,8 +198,8 @@ TEST(BlockSums, EveryPathAgreesWithTheSinglePath) {
   for (BankPath path : runnablePaths()) {
     for (uint32_t count : {1u, 3u, 7u, 8u, 12u, 57u, 199u, 200u}) {
       for (double waveMix : {0.0, 0.3, 1.0}) {
-        SCOPED_TRACE(testing::Message() << bankPathName(path) << " count " << count << " mix "
-                                        << waveMix);
+        SCOPED_TRACE(testing::Message()
+                     << bankPathName(path) << " count " << count << " mix " << waveMix);
         RetuneParams p = variedParams(count);
         p.waveMix = waveMix;
         const OscillatorBank start = variedBank(count, p);

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
         "check", "Validate a module library: static checks, then seeded random sessions");
     checkCommand->add_option("plugin", checkPlugin, "Plug-in name (swarm, vellum) or library path")
         ->required();
-    checkCommand->add_option("--seed", check.seed, "Seed of the first session (session i: seed + i)");
+    checkCommand->add_option("--seed", check.seed,
+                             "Seed of the first session (session i: seed + i)");
     checkCommand->add_option("--sessions", check.sessions, "Number of sessions (default 200)")
         ->check(CLI::NonNegativeNumber);
     checkCommand->add_flag("-q,--quiet", checkQuiet, "Do not print each session's seed to stderr");
@@ -55,8 +56,8 @@ int main(int argc, char** argv) {
       std::vector<std::filesystem::path> directories = pluginPath;
       for (auto& dir : rmcli::PluginFinder::besideExecutable()) directories.push_back(dir);
       std::vector<std::filesystem::path> tried;
-      const auto library = rmcli::PluginFinder(directories).find(
-          checkPlugin, std::filesystem::current_path(), &tried);
+      const auto library = rmcli::PluginFinder(directories)
+                               .find(checkPlugin, std::filesystem::current_path(), &tried);
       if (!library) {
         std::cerr << "rmhost: no module library \"" << checkPlugin << "\"\n";
         return 1;
