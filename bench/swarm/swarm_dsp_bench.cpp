@@ -17,12 +17,8 @@ namespace {
 
 using namespace swarm::dsp;
 
-OscillatorBank tunedBank(uint32_t count, int32_t partials) {
-  OscillatorBank bank{};
-  for (uint32_t k = 0; k < count; ++k) {
-    bank[k].carrier = {std::cos(0.7 * k), std::sin(0.7 * k)};
-    bank[k].modulator = {std::cos(1.3 * k), std::sin(1.3 * k)};
-  }
+// A bank set-up at 48 kHz: `count` oscillators spread around one pitch, `partials` each.
+RetuneParams setUp(uint32_t count, int32_t partials) {
   RetuneParams p;
   p.pitch = 0.3;
   p.spacingRatio = 0.5;
@@ -34,7 +30,16 @@ OscillatorBank tunedBank(uint32_t count, int32_t partials) {
   p.spacing = 1.0 / (count - 1);
   p.phaseStepPerHz = 6.283185307179586 / 48000.0;
   p.maxFrequency = 21000.0;
-  retuneBank(bank, count, p);
+  return p;
+}
+
+OscillatorBank tunedBank(uint32_t count, int32_t partials) {
+  OscillatorBank bank{};
+  for (uint32_t k = 0; k < count; ++k) {
+    bank[k].carrier = {std::cos(0.7 * k), std::sin(0.7 * k)};
+    bank[k].modulator = {std::cos(1.3 * k), std::sin(1.3 * k)};
+  }
+  retuneBank(bank, count, setUp(count, partials));
   return bank;
 }
 
@@ -135,20 +140,12 @@ void BM_OutputStage(benchmark::State& state) {
 }
 BENCHMARK(BM_OutputStage);
 
-// A retune of a whole bank of 200 oscillators with "N" 50.
+// A retune of a whole bank of 200 oscillators with "N" 50, to another pitch and blend.
 void BM_Retune(benchmark::State& state) {
   OscillatorBank bank = tunedBank(200, 50);
-  RetuneParams p;
+  RetuneParams p = setUp(200, 50);
   p.pitch = 0.35;
-  p.spacingRatio = 0.45;
-  p.partials = 50;
-  p.decayFirst = 0.85;
-  p.decayFall = 0.4;
   p.waveMix = 0.3;
-  p.pitchSpread = 0.002;
-  p.spacing = 1.0 / 199;
-  p.phaseStepPerHz = 6.283185307179586 / 48000.0;
-  p.maxFrequency = 21000.0;
   for (auto _ : state) {
     retuneBank(bank, 200, p);
     benchmark::DoNotOptimize(bank.data());
