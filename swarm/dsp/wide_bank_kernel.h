@@ -66,6 +66,7 @@ struct Group {
 
 constexpr size_t kRecordDoubles = sizeof(OscillatorState) / sizeof(double);
 static_assert(sizeof(OscillatorState) == kRecordDoubles * sizeof(double));
+constexpr size_t kCacheLine = 64;
 
 // Records move between memory and lanes two adjacent doubles at a time (a complex field's real
 // and imaginary part): W such pairs, of the even and of the odd records, fill two vectors whose
@@ -270,7 +271,7 @@ void sumBankWide(OscillatorState* bank, uint32_t count, LaneSums& lanes, double*
       // The next group's records come into the first-level cache while this group steps.
       if (first + 2 * W <= count) {
         const char* next = reinterpret_cast<const char*>(bank + first + W);
-        for (size_t line = 0; line < W * sizeof(OscillatorState); line += 64) {
+        for (size_t line = 0; line < W * sizeof(OscillatorState); line += kCacheLine) {
           __builtin_prefetch(next + line);
         }
       }
