@@ -12,7 +12,8 @@
 //   OutputStage       the four members a voice keeps, in the voice's field order
 //     initialise(fs, oscCount)          filter initialisation after a bank set-up
 //     process(leftSum, rightSum, mean, fs, level = 1) -> StereoSample   one output sample
-//     processBlock(leftSums, rightSums, outLeft, outRight, frames, mean, fs)   level 1
+//     processBlock(leftSums, rightSums, outLeft, outRight, frames, mean, fs)   level 1; once
+//                                       the glides have ended, without their per-sample steps
 // Defaults (before initialise) are pass-through filters, so an un-initialised stage writes
 // silence and never divides by zero.
 #pragma once
@@ -89,9 +90,12 @@ struct PeakFollower {
   void setValue(double v) noexcept { value = v; }
 
   void track(double r) noexcept {
-    const double fallen = value * fallFactor;
-    const double held = r >= value ? r : fallen;  // fallen also when r is not a number
-    value = held < 1e-7 ? 1e-7 : held;
+    if (r >= value) {
+      value = r;
+    } else {  // also when r is not a number
+      value = value * fallFactor;
+    }
+    if (value < 1e-7) value = 1e-7;
   }
 };
 
@@ -123,12 +127,11 @@ struct OutputStage {
     rightDcFilter.y1 = 0.0;
   }
 
-  // One sample: average, remove DC, follow the peak magnitude and scale it towards 0.5.
   bool gliding() const noexcept {
     return levelSmoother.gliding || rightDcFilter.gliding || leftDcFilter.gliding;
   }
 
-  // process at level 1 while no filter glides.
+  // process at level 1 while no filter glides: the same sample without the glide steps.
   [[gnu::always_inline]] StereoSample processSteady(double leftSum, double rightSum,
                                                     double mean) noexcept {
     double left = leftSum * mean;
@@ -141,6 +144,7 @@ struct OutputStage {
             rm::hostSample(static_cast<float>(g * right))};
   }
 
+  // One sample: average, remove DC, follow the peak magnitude and scale it towards 0.5.
   [[gnu::always_inline]] StereoSample process(double leftSum, double rightSum, double mean,
                                               double sampleRate, double level = 1.0) noexcept {
     double left = leftSum * mean;

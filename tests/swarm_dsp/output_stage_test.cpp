@@ -66,6 +66,33 @@ TEST(OutputStage, SteadyToneSettlesNearHalfAndLevelScales) {
   EXPECT_NEAR(magnitude, 0.5, 0.01);
 }
 
+// Blocks give the samples of sample-by-sample processing to the bit, through the glides and
+// after them, when blocks leave the glide steps out.
+TEST(OutputStage, BlocksEqualSampleBySampleProcessing) {
+  OutputStage blocks;
+  blocks.initialise(kRate, 200);
+  OutputStage samples = blocks;
+  constexpr uint32_t kFrames = 256;
+  double left[kFrames], right[kFrames];
+  float outLeft[kFrames], outRight[kFrames];
+  bool steadyBlocks = false;
+  for (uint32_t block = 0; block < 240; ++block) {  // 1.4 s
+    for (uint32_t j = 0; j < kFrames; ++j) {
+      const double t = static_cast<double>(block * kFrames + j);
+      left[j] = 40.0 * std::sin(0.031 * t) + 7.0 * std::sin(0.7 * t) + 2.0;
+      right[j] = 35.0 * std::cos(0.029 * t) + 5.0 * std::cos(0.5 * t);
+    }
+    steadyBlocks = steadyBlocks || !blocks.gliding();
+    blocks.processBlock(left, right, outLeft, outRight, kFrames, 1.0 / 200, kRate);
+    for (uint32_t j = 0; j < kFrames; ++j) {
+      const StereoSample one = samples.process(left[j], right[j], 1.0 / 200, kRate);
+      ASSERT_EQ(outLeft[j], one.left) << block << " " << j;
+      ASSERT_EQ(outRight[j], one.right) << block << " " << j;
+    }
+  }
+  EXPECT_TRUE(steadyBlocks);
+}
+
 TEST(OutputStage, UninitialisedStageIsSilent) {
   OutputStage stage;
   const StereoSample s = stage.process(3.0, -2.0, 0.5, kRate);
