@@ -1,10 +1,9 @@
 // The two exports of a module library. The library supplies rm::pluginIdentity and
 // rm::createPluginModule; everything else is shared.
+#include "rackmill/export.h"
 #include "rackmill/plugin.h"
 
-#define RM_EXPORT extern "C" __attribute__((visibility("default")))
-
-RM_EXPORT int32_t getModuleProperties(int32_t index, ModuleDescription* description) noexcept {
+RM_EXPORT int32_t RM_CALL getModuleProperties(int32_t index, ModuleDescription* description) noexcept {
   if (description == nullptr) return 0;
   description->flags = RM_MODULE_FLAGS;
   if (index != 0) return 0;
@@ -14,8 +13,8 @@ RM_EXPORT int32_t getModuleProperties(int32_t index, ModuleDescription* descript
   return 1;
 }
 
-RM_EXPORT ModuleRecord* makeModule(int32_t index, int32_t kind, HostCallback callback,
-                                   int32_t hostValue) noexcept {
+RM_EXPORT ModuleRecord* RM_CALL makeModule(int32_t index, int32_t kind, HostCallback callback,
+                                           int32_t hostValue) noexcept {
   if (index != 0 || kind != RM_MODULE_KIND) return nullptr;
   RMModule_base* module = rm::createPluginModule(callback, hostValue);
   return module != nullptr ? module->record() : nullptr;

@@ -8,8 +8,8 @@ namespace {
 // The library's one descriptor, rewritten by every opcode-13 request of any of its instances.
 ProcessDescriptor gProcessDescriptor{1, static_cast<int32_t>(sizeof(ProcessReference)), nullptr, 0};
 
-intptr_t dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
-                         void* ptr, float opt) noexcept {
+intptr_t RM_CALL dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index,
+                                 int32_t value, void* ptr, float opt) noexcept {
   try {
     return RMModule_base::fromRecord(record)->dispatch(opcode, index, value, ptr, opt);
   } catch (...) {
@@ -17,7 +17,7 @@ intptr_t dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index, in
   }
 }
 
-void eventEntry(void* object, ModuleEvent* event) noexcept {
+void RM_CALL eventEntry(void* object, ModuleEvent* event) noexcept {
   try {
     static_cast<RMModule_base*>(object)->handleEvent(event);
   } catch (...) {
@@ -30,7 +30,7 @@ bool hostOnly(const PinDescription& d) {
 
 }  // namespace
 
-void emptyProcess(void*, int32_t, int32_t) noexcept {}
+void RM_CALL emptyProcess(void*, int32_t, int32_t) noexcept {}
 
 RMModule_base::RMModule_base(HostCallback callback, int32_t hostValue) noexcept
     : callback_(callback) {

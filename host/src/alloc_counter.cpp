@@ -7,6 +7,14 @@
 #include <cstddef>
 #include <cstdlib>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cctype>
+#include <cstring>
+#endif
+
+#include "rmhost/library.h"
 #include "rmhost/session.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -60,6 +68,148 @@ void installHooks() noexcept {
   static const int installed = __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook);
   (void)installed;
 }
+}  // namespace
+
+#elif defined(_WIN32)
+
+// A DLL reaches the C runtime's heap through its own import address table, which the loader fills
+// with the runtime's addresses; an executable cannot interpose on that. Instead every module
+// library that loads has the table slots of its heap imports pointed at counting functions, which
+// call the runtime's own. Heap calls the library makes by other ways (HeapAlloc, VirtualAlloc)
+// are not seen.
+namespace {
+
+void*(__cdecl* realMalloc)(size_t) = nullptr;
+void*(__cdecl* realCalloc)(size_t, size_t) = nullptr;
+void*(__cdecl* realRealloc)(void*, size_t) = nullptr;
+void*(__cdecl* realRecalloc)(void*, size_t, size_t) = nullptr;
+void(__cdecl* realFree)(void*) = nullptr;
+void*(__cdecl* realAlignedMalloc)(size_t, size_t) = nullptr;
+void*(__cdecl* realAlignedRealloc)(void*, size_t, size_t) = nullptr;
+void(__cdecl* realAlignedFree)(void*) = nullptr;
+char*(__cdecl* realStrdup)(const char*) = nullptr;
+
+void* __cdecl countingMalloc(size_t size) {
+  noteAllocation();
+  return realMalloc(size);
+}
+void* __cdecl countingCalloc(size_t count, size_t size) {
+  noteAllocation();
+  return realCalloc(count, size);
+}
+void* __cdecl countingRealloc(void* pointer, size_t size) {
+  noteAllocation();
+  return realRealloc(pointer, size);
+}
+void* __cdecl countingRecalloc(void* pointer, size_t count, size_t size) {
+  noteAllocation();
+  return realRecalloc(pointer, count, size);
+}
+void __cdecl countingFree(void* pointer) {
+  noteFree(pointer);
+  realFree(pointer);
+}
+void* __cdecl countingAlignedMalloc(size_t size, size_t alignment) {
+  noteAllocation();
+  return realAlignedMalloc(size, alignment);
+}
+void* __cdecl countingAlignedRealloc(void* pointer, size_t size, size_t alignment) {
+  noteAllocation();
+  return realAlignedRealloc(pointer, size, alignment);
+}
+void __cdecl countingAlignedFree(void* pointer) {
+  noteFree(pointer);
+  realAlignedFree(pointer);
+}
+char* __cdecl countingStrdup(const char* text) {
+  noteAllocation();
+  return realStrdup(text);
+}
+
+struct Route {
+  const char* name;
+  void* counting;
+  void** real;  // the runtime's function, taken from the first table that imports it
+};
+
+template <class F>
+Route route(const char* name, F counting, F* real) {
+  return Route{name, reinterpret_cast<void*>(counting), reinterpret_cast<void**>(real)};
+}
+
+const Route routes[] = {
+    route("malloc", &countingMalloc, &realMalloc),
+    route("calloc", &countingCalloc, &realCalloc),
+    route("realloc", &countingRealloc, &realRealloc),
+    route("_recalloc", &countingRecalloc, &realRecalloc),
+    route("free", &countingFree, &realFree),
+    route("_aligned_malloc", &countingAlignedMalloc, &realAlignedMalloc),
+    route("_aligned_realloc", &countingAlignedRealloc, &realAlignedRealloc),
+    route("_aligned_free", &countingAlignedFree, &realAlignedFree),
+    route("_strdup", &countingStrdup, &realStrdup),
+};
+
+// False once a library kept a heap import that could not be rerouted.
+std::atomic<bool> everyHeapImportRouted{true};
+
+bool isCRuntime(const char* dll) {
+  char lower[64] = {};
+  for (size_t i = 0; dll[i] != '\0' && i + 1 < sizeof lower; ++i) {
+    lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(dll[i])));
+  }
+  return std::strcmp(lower, "msvcrt.dll") == 0 || std::strcmp(lower, "ucrtbase.dll") == 0 ||
+         std::strncmp(lower, "api-ms-win-crt-heap-", 20) == 0 ||
+         std::strncmp(lower, "msvcr", 5) == 0;
+}
+
+bool writeSlot(void** slot, void* value) {
+  DWORD previous = 0;
+  if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &previous)) return false;
+  *slot = value;
+  VirtualProtect(slot, sizeof *slot, previous, &previous);
+  return true;
+}
+
+void rerouteSlot(const char* name, void** slot) {
+  for (const Route& r : routes) {
+    if (std::strcmp(name, r.name) != 0) continue;
+    if (*slot == r.counting) return;
+    // One runtime per process is counted: a slot bound to another runtime's function stays.
+    if (*r.real == nullptr) *r.real = *slot;
+    if (*r.real != *slot || !writeSlot(slot, r.counting)) everyHeapImportRouted = false;
+    return;
+  }
+}
+
+// Walks the import descriptors of the loaded image for the C runtime's heap functions.
+void rerouteHeapImports(void* nativeHandle) noexcept {
+  auto* base = static_cast<unsigned char*>(nativeHandle);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.VirtualAddress == 0 || imports.Size == 0) return;
+  for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+       d->Name != 0; ++d) {
+    if (!isCRuntime(reinterpret_cast<const char*>(base + d->Name))) continue;
+    const DWORD namesAt = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
+    const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + namesAt);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const auto* byName =
+          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      rerouteSlot(reinterpret_cast<const char*>(byName->Name),
+                  reinterpret_cast<void**>(&slots->u1.Function));
+    }
+  }
+}
+
+// Before main: every module library loaded through rmhost::Library is watched from its load on.
+const bool observing = (rmhost::setLoadObserver(&rerouteHeapImports), true);
+
+void installHooks() noexcept {}
+
 }  // namespace
 
 #else  // Interpose the C library's allocator in the executable.
@@ -145,6 +295,11 @@ AllocationCounts audioPathHeapOperations() noexcept {
   return {allocations.load(std::memory_order_relaxed), frees.load(std::memory_order_relaxed)};
 }
 
+#ifdef _WIN32
+bool allocationCounterWorks() noexcept {
+  return observing && everyHeapImportRouted;
+}
+#else
 bool allocationCounterWorks() noexcept {
   installHooks();
   // Called through volatile pointers so that the compiler keeps the pair.
@@ -154,5 +309,6 @@ bool allocationCounterWorks() noexcept {
   release(allocate(16));
   return observed.load(std::memory_order_relaxed) >= before + 2;
 }
+#endif
 
 }  // namespace rmhost

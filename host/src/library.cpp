@@ -1,12 +1,76 @@
 #include "rmhost/library.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 namespace rmhost {
+
+namespace {
+
+LoadObserver gLoadObserver = nullptr;
+
+#ifdef _WIN32
+
+// LoadLibrary and GetProcAddress, as the host does on Windows. The path is UTF-8.
+void* openNative(const std::string& path, std::string* error) {
+  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0)),
+                    L'\0');
+  if (!wide.empty()) MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), int(wide.size()));
+  // No message box for a library that cannot be loaded: the caller reports it.
+  const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HMODULE handle = LoadLibraryW(wide.c_str());
+  const DWORD code = GetLastError();
+  SetErrorMode(previousMode);
+  if (handle == nullptr && error != nullptr) {
+    char text[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                   text, sizeof text, nullptr);
+    std::string message = text;
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    *error = path + ": cannot load (error " + std::to_string(code) + (message.empty() ? "" : ": ") +
+             message + ")";
+  }
+  return reinterpret_cast<void*>(handle);
+}
+
+void* nativeSymbol(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+void closeNative(void* handle) {
+  FreeLibrary(static_cast<HMODULE>(handle));
+}
+
+#else
+
+void* openNative(const std::string& path, std::string* error) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr && error != nullptr) *error = dlerror();
+  return handle;
+}
+
+void* nativeSymbol(void* handle, const char* name) {
+  return dlsym(handle, name);
+}
+
+void closeNative(void* handle) {
+  dlclose(handle);
+}
+
+#endif
+
+}  // namespace
+
+void setLoadObserver(LoadObserver observer) noexcept {
+  gLoadObserver = observer;
+}
 
 std::vector<PinInfo> describePins(ModuleRecord* record, std::vector<PinDescription>* raw,
                                   int32_t limit) {
@@ -30,21 +94,20 @@ std::vector<PinInfo> describePins(ModuleRecord* record, std::vector<PinDescripti
 }
 
 std::unique_ptr<Library> Library::load(const std::string& path, std::string* error) {
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    if (error != nullptr) *error = dlerror();
-    return nullptr;
-  }
-  auto getProps = reinterpret_cast<GetModulePropertiesFn>(dlsym(handle, "getModuleProperties"));
-  auto make = reinterpret_cast<MakeModuleFn>(dlsym(handle, "makeModule"));
+  void* handle = openNative(path, error);
+  if (handle == nullptr) return nullptr;
+  auto getProps =
+      reinterpret_cast<GetModulePropertiesFn>(nativeSymbol(handle, "getModuleProperties"));
+  auto make = reinterpret_cast<MakeModuleFn>(nativeSymbol(handle, "makeModule"));
   if (getProps == nullptr || make == nullptr) {
     if (error != nullptr) {
       *error = path + ": not a module library (missing " +
                (getProps == nullptr ? "getModuleProperties" : "makeModule") + ")";
     }
-    dlclose(handle);
+    closeNative(handle);
     return nullptr;
   }
+  if (gLoadObserver != nullptr) gLoadObserver(handle);
   std::unique_ptr<Library> library(new Library);
   library->path_ = path;
   library->handle_ = handle;
@@ -54,7 +117,7 @@ std::unique_ptr<Library> Library::load(const std::string& path, std::string* err
 }
 
 Library::~Library() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr) closeNative(handle_);
 }
 
 const ModuleInfo& Library::info() {

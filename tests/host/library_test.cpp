@@ -11,7 +11,12 @@ TEST(Library, LoadFailuresExplainThemselves) {
   EXPECT_NE(error.find("libnothing"), std::string::npos);
   error.clear();
   // A shared library without the two exports is refused.
-  EXPECT_EQ(rmhost::Library::load("libm.so.6", &error), nullptr);
+#ifdef _WIN32
+  const char* systemLibrary = "kernel32.dll";
+#else
+  const char* systemLibrary = "libm.so.6";
+#endif
+  EXPECT_EQ(rmhost::Library::load(systemLibrary, &error), nullptr);
   EXPECT_NE(error.find("getModuleProperties"), std::string::npos);
 }
 

@@ -11,44 +11,59 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// Calling convention of every function that crosses the boundary: the two exports, the
+// dispatcher, process and event entries, and the host callback. On 32-bit Windows they are
+// __cdecl (the caller removes the arguments), whatever default a compiler of the host or of a
+// module library assumes; everywhere else the platform's one C convention applies.
+#if defined(_WIN32) && !defined(_WIN64)
+#define RM_CALL __cdecl
+#else
+#define RM_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
+// The records, declared before the functions that take them (their fields follow below).
+typedef struct ModuleDescription ModuleDescription;
 typedef struct ModuleRecord ModuleRecord;
+typedef struct PinDescription PinDescription;
 typedef struct ModuleEvent ModuleEvent;
+typedef struct ProcessReference ProcessReference;
+typedef struct ProcessDescriptor ProcessDescriptor;
 
 // The host's function, called by a module from inside its own entries (any thread the host
 // calls the module on). opt is 0.0 in every request of this system.
-typedef intptr_t (*HostCallback)(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
-                                 void* ptr, float opt);
+typedef intptr_t(RM_CALL* HostCallback)(ModuleRecord* record, int32_t opcode, int32_t index,
+                                        int32_t value, void* ptr, float opt);
 
 // Dispatcher entry: the host's requests to an instance (opcodes below). Same form as the callback.
-typedef intptr_t (*DispatcherEntry)(ModuleRecord* record, int32_t opcode, int32_t index,
-                                    int32_t value, void* ptr, float opt);
+typedef intptr_t(RM_CALL* DispatcherEntry)(ModuleRecord* record, int32_t opcode, int32_t index,
+                                           int32_t value, void* ptr, float opt);
 
 // Process entry: renders frames samples at positions [offset, offset + frames) of every buffer.
 // Called on the audio thread with the record's object, never overlapping another call.
-typedef void (*ProcessEntry)(void* object, int32_t offset, int32_t frames);
+typedef void(RM_CALL* ProcessEntry)(void* object, int32_t offset, int32_t frames);
 
 // Event entry: delivers one event between process calls, with the record's object.
-typedef void (*EventEntry)(void* object, ModuleEvent* event);
+typedef void(RM_CALL* EventEntry)(void* object, ModuleEvent* event);
 
-// The two exports of a module library, looked up by these plain names.
-typedef int32_t (*GetModulePropertiesFn)(int32_t index, struct ModuleDescription* description);
-typedef ModuleRecord* (*MakeModuleFn)(int32_t index, int32_t kind, HostCallback callback,
-                                      int32_t hostValue);
+// The two exports of a module library, looked up by these plain (undecorated) names.
+typedef int32_t(RM_CALL* GetModulePropertiesFn)(int32_t index, ModuleDescription* description);
+typedef ModuleRecord*(RM_CALL* MakeModuleFn)(int32_t index, int32_t kind, HostCallback callback,
+                                             int32_t hostValue);
 
-typedef struct ModuleDescription {
+struct ModuleDescription {
   const char* id;      // module identifier
   const char* name;    // display name
   const char* credit;  // credit line
   int32_t hostWordA;   // left as the host set it
   int32_t hostWordB;   // left as the host set it
   int32_t flags;       // capability flags
-} ModuleDescription;
+};
 
-typedef struct ModuleRecord {
+struct ModuleRecord {
   uint32_t magic;  // "{PMR" in memory order
   int32_t version;
   int32_t hostValue;  // the host's value from makeModule, never read by the module
@@ -60,9 +75,9 @@ typedef struct ModuleRecord {
   int32_t reserved1[4];
   float sampleRate;
   int32_t blockSize;
-} ModuleRecord;
+};
 
-typedef struct PinDescription {
+struct PinDescription {
   void* variable;  // the module's variable for this pin, or null for the pin's own storage
   int32_t direction;
   int32_t datatype;
@@ -71,27 +86,27 @@ typedef struct PinDescription {
   const char* listItems;     // "label=value,..." for list pins, or null
   int32_t flags;
   int32_t reserved;
-} PinDescription;
+};
 
-typedef struct ModuleEvent {
+struct ModuleEvent {
   int32_t firstValue;
   int32_t type;
   int32_t intValue;     // type 0: the new pin status
   uint16_t shortValue;  // type 2: a second value
   intptr_t target;      // type 0: pin index; type 17: address of a function taking the object
-} ModuleEvent;
+};
 
-typedef struct ProcessReference {
+struct ProcessReference {
   void* address;      // a ProcessEntry
   int32_t adjust[3];  // always 0 for the functions of this system
-} ProcessReference;
+};
 
-typedef struct ProcessDescriptor {
+struct ProcessDescriptor {
   int32_t one;      // 1
   int32_t size;     // sizeof(ProcessReference)
   void* reference;  // the asking module's stored ProcessReference
   int32_t zero;     // 0
-} ProcessDescriptor;
+};
 
 // "{PMR" read as a little-endian 32-bit value.
 #define RM_MODULE_MAGIC 0x524D507Bu
@@ -141,16 +156,24 @@ enum {
 
 #ifdef __cplusplus
 }  // extern "C"
+#endif
 
-// Layout pins: offsets and sizes of every record for 32-bit and 64-bit builds.
-#define RM_PIN_OFFSET(type, field, off32, off64)                                   \
-  static_assert(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)), \
+// Layout pins: offsets and sizes of every record for 32-bit and 64-bit builds, checked in C++
+// and in C from C11 on.
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L)
+#ifdef __cplusplus
+#define RM_STATIC_ASSERT static_assert
+#else
+#define RM_STATIC_ASSERT _Static_assert
+#endif
+#define RM_PIN_OFFSET(type, field, off32, off64)                                         \
+  RM_STATIC_ASSERT(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)), \
                 #type "." #field " offset")
 #define RM_PIN_SIZE(type, size32, size64) \
-  static_assert(sizeof(type) == (sizeof(void*) == 4 ? (size32) : (size64)), #type " size")
+  RM_STATIC_ASSERT(sizeof(type) == (sizeof(void*) == 4 ? (size32) : (size64)), #type " size")
 
-static_assert(sizeof(void*) == 4 || sizeof(void*) == 8, "32-bit or 64-bit pointers");
-static_assert(sizeof(float) == 4 && sizeof(intptr_t) == sizeof(void*), "float and intptr_t");
+RM_STATIC_ASSERT(sizeof(void*) == 4 || sizeof(void*) == 8, "32-bit or 64-bit pointers");
+RM_STATIC_ASSERT(sizeof(float) == 4 && sizeof(intptr_t) == sizeof(void*), "float and intptr_t");
 
 RM_PIN_OFFSET(ModuleDescription, id, 0, 0);
 RM_PIN_OFFSET(ModuleDescription, name, 4, 8);
@@ -202,6 +225,7 @@ RM_PIN_SIZE(ProcessDescriptor, 16, 24);
 
 #undef RM_PIN_OFFSET
 #undef RM_PIN_SIZE
-#endif  // __cplusplus
+#undef RM_STATIC_ASSERT
+#endif  // C++ or C11
 
 #endif  // RACKMILL_ABI_H

@@ -47,7 +47,7 @@ class RMPin {
 // Builds a ProcessReference for member function F of module class M. The host calls the stored
 // address as a plain ProcessEntry with the module object; the thunk turns that into the call.
 template <class M, void (M::*F)(int32_t, int32_t)>
-void processThunk(void* object, int32_t offset, int32_t frames) noexcept {
+void RM_CALL processThunk(void* object, int32_t offset, int32_t frames) noexcept {
   (static_cast<M*>(static_cast<RMModule_base*>(object))->*F)(offset, frames);
 }
 
@@ -111,4 +111,4 @@ class RMModule_base {
 };
 
 // The process function every module starts with: it leaves all buffers untouched.
-void emptyProcess(void* object, int32_t offset, int32_t frames) noexcept;
+void RM_CALL emptyProcess(void* object, int32_t offset, int32_t frames) noexcept;

@@ -1,4 +1,5 @@
-// A module library loaded the way Rackmill loads one: dlopen, then the two exports by name.
+// A module library loaded the way Rackmill loads one: dlopen (LoadLibrary on Windows), then the
+// two exports by name.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,11 @@ struct ModuleInfo {
 // zero-filled record, until the module answers 0 or `limit` pins were read).
 std::vector<PinInfo> describePins(ModuleRecord* record, std::vector<PinDescription>* raw = nullptr,
                                   int32_t limit = 4096);
+
+// Called with the platform's handle of every module library that loads, before the first call
+// into it (the allocation counter watches the library's heap calls from here on Windows).
+using LoadObserver = void (*)(void* nativeHandle) noexcept;
+void setLoadObserver(LoadObserver observer) noexcept;
 
 class Library {
  public:

@@ -1,15 +1,15 @@
-#include "elf_exports.h"
+#include "export_table.h"
+
+#if __has_include(<elf.h>)
 
 #include <elf.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace rmhost::validator {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using Bytes = FileBytes;
 
 // Copies a record of type T out of the file image at `offset`; false when it does not fit.
 template <class T>
@@ -73,26 +73,28 @@ unsigned char visibility64(unsigned char other) {
 
 }  // namespace
 
-std::optional<std::vector<std::string>> exportedSymbols(const std::string& path,
-                                                        std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + path;
-    return std::nullopt;
-  }
-  const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (file.size() < EI_NIDENT || std::memcmp(file.data(), ELFMAG, SELFMAG) != 0) {
-    *error = path + " is not an ELF file";
-    return std::nullopt;
-  }
+std::optional<std::vector<std::string>> elfExports(const FileBytes& file, std::string* error) {
   if (file[EI_CLASS] == ELFCLASS32) {
     return readTable<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym>(file, error, bind32, visibility32);
   }
   if (file[EI_CLASS] == ELFCLASS64) {
     return readTable<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(file, error, bind64, visibility64);
   }
-  *error = path + " has an unknown ELF class";
+  *error = "unknown ELF class";
   return std::nullopt;
 }
 
 }  // namespace rmhost::validator
+
+#else
+
+namespace rmhost::validator {
+
+std::optional<std::vector<std::string>> elfExports(const FileBytes&, std::string* error) {
+  *error = "ELF files cannot be read on this system";
+  return std::nullopt;
+}
+
+}  // namespace rmhost::validator
+
+#endif

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "elf_exports.h"
+#include "export_table.h"
 
 namespace rmhost::validator {
 namespace {

@@ -4,14 +4,15 @@
 // wrong magic and version, keeps no host value, names no object and has a dispatcher that answers
 // 0 to everything, close included.
 #include "rackmill/abi.h"
+#include "rackmill/export.h"
 
 namespace {
 
-intptr_t answerNothing(ModuleRecord*, int32_t, int32_t, int32_t, void*, float) {
+intptr_t RM_CALL answerNothing(ModuleRecord*, int32_t, int32_t, int32_t, void*, float) {
   return 0;
 }
-void processNothing(void*, int32_t, int32_t) {}
-void handleNothing(void*, ModuleEvent*) {}
+void RM_CALL processNothing(void*, int32_t, int32_t) {}
+void RM_CALL handleNothing(void*, ModuleEvent*) {}
 
 ModuleRecord brokenRecord() {
   ModuleRecord record{};
@@ -30,8 +31,7 @@ ModuleRecord record = brokenRecord();
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t getModuleProperties(
-    int32_t, ModuleDescription* description) {
+RM_EXPORT int32_t RM_CALL getModuleProperties(int32_t, ModuleDescription* description) {
   description->id = "broken";
   description->name = "";
   description->credit = "validator test library";
@@ -39,7 +39,6 @@ extern "C" __attribute__((visibility("default"))) int32_t getModuleProperties(
   return 1;
 }
 
-extern "C" __attribute__((visibility("default"))) ModuleRecord* makeModule(int32_t, int32_t,
-                                                                           HostCallback, int32_t) {
+RM_EXPORT ModuleRecord* RM_CALL makeModule(int32_t, int32_t, HostCallback, int32_t) {
   return &record;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "rackmill/export.h"
 #include "rackmill/plugin.h"
 
 namespace {
@@ -149,7 +150,7 @@ RMModule_base* rm::createPluginModule(HostCallback callback, int32_t hostValue) 
 
 #ifdef RM_TEST_EXTRA_EXPORT
 // A third exported name, which a module library must not have.
-extern "C" __attribute__((visibility("default"))) int extraEntry() {
+RM_EXPORT int extraEntry() {
   return 0;
 }
 #endif
