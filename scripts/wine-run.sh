@@ -5,6 +5,8 @@
 # last program ends, so that the many short runs of a test session do not each start one
 # (test discovery would time out).
 set -eu
+# Debian's wine64 package keeps its programs out of PATH (the wine package adds the links).
+export PATH="$PATH:/usr/lib/wine"
 here=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX="${WINEPREFIX:-$here/build/win64/wineprefix}"
 export WINEDEBUG=-all
