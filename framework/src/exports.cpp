@@ -15,6 +15,7 @@ RM_EXPORT int32_t RM_CALL getModuleProperties(int32_t index, ModuleDescription* 
 
 RM_EXPORT ModuleRecord* RM_CALL makeModule(int32_t index, int32_t kind, HostCallback callback,
                                            int32_t hostValue) noexcept {
+  const rm::X87Guard x87;
   if (index != 0 || kind != RM_MODULE_KIND) return nullptr;
   RMModule_base* module = rm::createPluginModule(callback, hostValue);
   return module != nullptr ? module->record() : nullptr;

@@ -10,6 +10,7 @@ ProcessDescriptor gProcessDescriptor{1, static_cast<int32_t>(sizeof(ProcessRefer
 
 intptr_t RM_CALL dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index,
                                  int32_t value, void* ptr, float opt) noexcept {
+  const rm::X87Guard x87;
   try {
     return RMModule_base::fromRecord(record)->dispatch(opcode, index, value, ptr, opt);
   } catch (...) {
@@ -18,6 +19,7 @@ intptr_t RM_CALL dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t i
 }
 
 void RM_CALL eventEntry(void* object, ModuleEvent* event) noexcept {
+  const rm::X87Guard x87;
   try {
     static_cast<RMModule_base*>(object)->handleEvent(event);
   } catch (...) {

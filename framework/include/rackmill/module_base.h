@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "rackmill/abi.h"
+#include "rackmill/x87_guard.h"
 
 class RMModule_base;
 
@@ -48,6 +49,7 @@ class RMPin {
 // address as a plain ProcessEntry with the module object; the thunk turns that into the call.
 template <class M, void (M::*F)(int32_t, int32_t)>
 void RM_CALL processThunk(void* object, int32_t offset, int32_t frames) noexcept {
+  const rm::X87Guard x87;
   (static_cast<M*>(static_cast<RMModule_base*>(object))->*F)(offset, frames);
 }
 
