@@ -3,7 +3,8 @@
 #include "rackmill/export.h"
 #include "rackmill/plugin.h"
 
-RM_EXPORT int32_t RM_CALL getModuleProperties(int32_t index, ModuleDescription* description) noexcept {
+RM_EXPORT int32_t RM_CALL getModuleProperties(int32_t index,
+                                              ModuleDescription* description) noexcept {
   if (description == nullptr) return 0;
   description->flags = RM_MODULE_FLAGS;
   if (index != 0) return 0;

@@ -8,8 +8,8 @@ namespace {
 // The library's one descriptor, rewritten by every opcode-13 request of any of its instances.
 ProcessDescriptor gProcessDescriptor{1, static_cast<int32_t>(sizeof(ProcessReference)), nullptr, 0};
 
-intptr_t RM_CALL dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index,
-                                 int32_t value, void* ptr, float opt) noexcept {
+intptr_t RM_CALL dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
+                                 void* ptr, float opt) noexcept {
   const rm::X87Guard x87;
   try {
     return RMModule_base::fromRecord(record)->dispatch(opcode, index, value, ptr, opt);

@@ -20,9 +20,10 @@ LoadObserver gLoadObserver = nullptr;
 
 // LoadLibrary and GetProcAddress, as the host does on Windows. The path is UTF-8.
 void* openNative(const std::string& path, std::string* error) {
-  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0)),
-                    L'\0');
-  if (!wide.empty()) MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), int(wide.size()));
+  std::wstring wide(
+      static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0)), L'\0');
+  if (!wide.empty())
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), int(wide.size()));
   // No message box for a library that cannot be loaded: the caller reports it.
   const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   HMODULE handle = LoadLibraryW(wide.c_str());
@@ -33,7 +34,8 @@ void* openNative(const std::string& path, std::string* error) {
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                    text, sizeof text, nullptr);
     std::string message = text;
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+      message.pop_back();
     *error = path + ": cannot load (error " + std::to_string(code) + (message.empty() ? "" : ": ") +
              message + ")";
   }

@@ -105,7 +105,7 @@ intptr_t hostCallback(ModuleRecord* record, int32_t opcode, int32_t index, int32
 
 namespace {
 intptr_t RM_CALL callbackEntry(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
-                       void* ptr, float opt) {
+                               void* ptr, float opt) {
   return hostCallback(record, opcode, index, value, ptr, opt);
 }
 }  // namespace

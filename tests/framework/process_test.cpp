@@ -10,7 +10,8 @@ namespace {
 // processEntry held at that moment.
 std::vector<ProcessEntry> gEntrySeenAtNotice;
 
-intptr_t RM_CALL noticeCallback(ModuleRecord* record, int32_t opcode, int32_t, int32_t, void*, float) {
+intptr_t RM_CALL noticeCallback(ModuleRecord* record, int32_t opcode, int32_t, int32_t, void*,
+                                float) {
   if (opcode == hostProcessChanged) gEntrySeenAtNotice.push_back(record->processEntry);
   return 0;
 }

@@ -1,9 +1,14 @@
 // rm-sample-renders: the fixed scenarios of scenarios.h, written and compared across platforms.
 //
 //   rm-sample-renders render PLUGIN_DIR OUT_DIR   writes OUT_DIR/<scenario>.f32 (raw floats)
-//   rm-sample-renders compare DIR_A DIR_B         per scenario: differing samples and the largest
-//                                                 difference in float ulps; fails when an exact
-//                                                 scenario differs at all or another by > 1 ulp
+//   rm-sample-renders compare DIR_A DIR_B         per scenario: differing samples, the largest
+//                                                 difference in float ulps of the sample and in
+//                                                 ulps at the render's peak; fails when an exact
+//                                                 scenario differs at all or another by more than
+//                                                 one ulp at its peak
+//
+// Near zero a sample's own ulp is tiny: a sum of 200 oscillators that cancels to 1e-6 keeps the
+// rounding of its full-scale terms, so the looser scenarios are judged at the render's peak.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -50,7 +55,8 @@ uint64_t ulps(float a, float b) {
 
 int renderAll(const std::string& pluginDir, const std::string& outDir) {
   for (const Scenario& s : platform_test::scenarios()) {
-    const auto samples = platform_test::render(s, pluginDir + "/" + platform_test::libraryFile(s.plugin));
+    const auto samples =
+        platform_test::render(s, pluginDir + "/" + platform_test::libraryFile(s.plugin));
     if (!write(outDir + "/" + s.name + ".f32", samples)) {
       std::cerr << "cannot write " << outDir << "/" << s.name << ".f32\n";
       return 1;
@@ -72,15 +78,22 @@ int compareAll(const std::string& dirA, const std::string& dirB) {
     }
     size_t differing = 0;
     uint64_t largest = 0;
+    float peak = 0.0f;
+    float widest = 0.0f;
     for (size_t i = 0; i < a->size(); ++i) {
       const uint64_t d = ulps((*a)[i], (*b)[i]);
       differing += d != 0;
       largest = std::max(largest, d);
+      peak = std::max(peak, std::fabs((*a)[i]));
+      if (d != 0) widest = std::max(widest, std::fabs((*a)[i] - (*b)[i]));
     }
-    const bool ok = s.exact ? differing == 0 : largest <= 1;
+    const float peakUlp = std::nextafter(peak, INFINITY) - peak;
+    const double atPeak = peakUlp > 0.0f ? double(widest) / double(peakUlp) : 0.0;
+    const bool ok = s.exact ? differing == 0 : largest < UINT32_MAX && atPeak <= 1.0;
     agree = agree && ok;
     std::cout << s.name << ": " << a->size() << " samples, " << differing << " differ, largest "
-              << largest << " ulp (" << (s.exact ? "must be identical" : "at most 1 ulp") << ") "
+              << largest << " ulp of the sample, " << atPeak << " ulp at the peak " << peak << " ("
+              << (s.exact ? "must be identical" : "at most 1 ulp at the peak") << ") "
               << (ok ? "ok" : "FAILED") << "\n";
   }
   return agree ? 0 : 1;

@@ -67,10 +67,21 @@ std::vector<float> vellumShapes(const std::string& path) {
   std::vector<float> out;
   for (int variant = 0; variant < 5; ++variant) {
     Rig rig(path, 1,
-            {{"Gate", 0}, {"Attack", 3.5}, {"Hold", 1}, {"Decay", 4.2}, {"Sustain", 6},
-             {"Release", 5.1}, {"Overall Level", 7}, {"AttackForm", variant * 0.9 - 2},
-             {"DecayForm", 1.7 - variant}, {"ReleaseForm", variant * 0.6}, {"LfoAmt", 3.3},
-             {"LfoFreq", 6.5}, {"LfoPhase", 2.5}, {"LfoAlign", variant}, {"dbmode", variant % 2}});
+            {{"Gate", 0},
+             {"Attack", 3.5},
+             {"Hold", 1},
+             {"Decay", 4.2},
+             {"Sustain", 6},
+             {"Release", 5.1},
+             {"Overall Level", 7},
+             {"AttackForm", variant * 0.9 - 2},
+             {"DecayForm", 1.7 - variant},
+             {"ReleaseForm", variant * 0.6},
+             {"LfoAmt", 3.3},
+             {"LfoFreq", 6.5},
+             {"LfoPhase", 2.5},
+             {"LfoAlign", variant},
+             {"dbmode", variant % 2}});
     rig.set(0, "Gate", 1.0, 100);
     rig.set(0, "Gate", 0.0, 30000);
     rig.set(0, "Gate", 0.8, 52345);
@@ -84,8 +95,16 @@ std::vector<float> vellumShapes(const std::string& path) {
 std::vector<float> swarmNotes(const std::string& path, int voices, double oscs) {
   std::vector<float> out;
   Rig rig(path, voices,
-          {{"oscs", oscs}, {"N", 20}, {"fc_1", 0.4}, {"fm1_1", 0.3}, {"a_1", 0.7}, {"a_2", 0.5},
-           {"pitchspread", 0.01}, {"Wave_1", 0.3}, {"phasespread", 0.2}, {"poly", voices}});
+          {{"oscs", oscs},
+           {"N", 20},
+           {"fc_1", 0.4},
+           {"fm1_1", 0.3},
+           {"a_1", 0.7},
+           {"a_2", 0.5},
+           {"pitchspread", 0.01},
+           {"Wave_1", 0.3},
+           {"phasespread", 0.2},
+           {"poly", voices}});
   double sync = 0.0;
   for (int v = 0; v < voices; ++v) {
     const int64_t at = 64 + 3000 * v;

@@ -166,9 +166,9 @@ enum {
 #else
 #define RM_STATIC_ASSERT _Static_assert
 #endif
-#define RM_PIN_OFFSET(type, field, off32, off64)                                         \
+#define RM_PIN_OFFSET(type, field, off32, off64)                                      \
   RM_STATIC_ASSERT(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)), \
-                #type "." #field " offset")
+                   #type "." #field " offset")
 #define RM_PIN_SIZE(type, size32, size64) \
   RM_STATIC_ASSERT(sizeof(type) == (sizeof(void*) == 4 ? (size32) : (size64)), #type " size")
 

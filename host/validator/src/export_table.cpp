@@ -16,7 +16,10 @@ std::optional<std::vector<std::string>> exportedSymbols(const std::string& path,
   const FileBytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   std::optional<std::vector<std::string>> names;
   std::string why;
-  if (file.size() >= 16 && std::memcmp(file.data(), "\x7f" "ELF", 4) == 0) {
+  if (file.size() >= 16 && std::memcmp(file.data(),
+                                       "\x7f"
+                                       "ELF",
+                                       4) == 0) {
     names = elfExports(file, &why);
   } else if (file.size() >= 64 && file[0] == 'M' && file[1] == 'Z') {
     names = peExports(file, &why);

@@ -105,8 +105,8 @@ std::optional<std::vector<std::string>> peExports(const FileBytes& file, std::st
     return std::nullopt;
   }
   uint64_t nameTableAt = 0, ordinalsAt = 0, functionsAt = 0;
-  if ((nameCount > 0 && (!image.offsetOf(nameTable, &nameTableAt) ||
-                         !image.offsetOf(ordinals, &ordinalsAt))) ||
+  if ((nameCount > 0 &&
+       (!image.offsetOf(nameTable, &nameTableAt) || !image.offsetOf(ordinals, &ordinalsAt))) ||
       (functionCount > 0 && !image.offsetOf(functions, &functionsAt))) {
     *error = "unreadable export tables";
     return std::nullopt;
