@@ -15,10 +15,10 @@ cmake --workflow --preset win32
 scripts/check-windows-dll.sh build/win64/plugins/{swarm,vellum}.dll \
   build/win32/plugins/{swarm,vellum}.dll
 
-# A prefix of our own inside the build tree and one wineserver for the whole run.
-export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG=-all
+# A prefix of our own inside the build tree, made before the tests start; scripts/wine-run.sh
+# keeps one wineserver up between the programs, stopped at the end.
+export WINEPREFIX="$PWD/build/win64/wineprefix"
 scripts/wine-run.sh wineboot --init >/dev/null 2>&1
-PATH="$PATH:/usr/lib/wine" wineserver -p
 trap 'PATH="$PATH:/usr/lib/wine" wineserver -k || true' EXIT
 
 ctest --preset win64 -j "$(nproc)"

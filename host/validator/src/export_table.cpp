@@ -1,6 +1,5 @@
 #include "export_table.h"
 
-#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -16,10 +15,7 @@ std::optional<std::vector<std::string>> exportedSymbols(const std::string& path,
   const FileBytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   std::optional<std::vector<std::string>> names;
   std::string why;
-  if (file.size() >= 16 && std::memcmp(file.data(),
-                                       "\x7f"
-                                       "ELF",
-                                       4) == 0) {
+  if (file.size() >= 16 && file[0] == 0x7f && file[1] == 'E' && file[2] == 'L' && file[3] == 'F') {
     names = elfExports(file, &why);
   } else if (file.size() >= 64 && file[0] == 'M' && file[1] == 'Z') {
     names = peExports(file, &why);
