@@ -2,11 +2,12 @@
 # Builds the Windows DLLs from a clean build tree per architecture and packs them for users:
 # dist/rackmill-modules-win64.zip and dist/rackmill-modules-win32.zip, each with swarm.dll,
 # vellum.dll, INSTALL.txt and the licence. The same tree gives the same bytes: no link time in
-# the DLLs, file times from the last commit, fixed order and permissions in the archive.
+# the DLLs (strip too writes none), file times from SOURCE_DATE_EPOCH or else the last commit,
+# fixed order and permissions in the archive.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-epoch=$(git log -1 --format=%ct 2>/dev/null || echo 315532800)
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 315532800)}
 licence=$(ls LICENSE LICENSE.txt LICENSE.md COPYING 2>/dev/null | head -n 1 || true)
 [ -n "$licence" ] || echo "package-windows: no licence file in the tree; the archives go without" >&2
 mkdir -p dist
@@ -25,7 +26,7 @@ for arch in win64 win32; do
   stage=$build/stage/$name
   mkdir -p "$stage"
   for plugin in swarm vellum; do
-    "$triple-strip" --strip-all -o "$stage/$plugin.dll" "$build/plugins/$plugin.dll"
+    SOURCE_DATE_EPOCH=0 "$triple-strip" --strip-all -o "$stage/$plugin.dll" "$build/plugins/$plugin.dll"
   done
   cat > "$stage/INSTALL.txt" <<TEXT
 swarm and vellum modules for Rackmill, $host Windows

@@ -161,6 +161,15 @@ TEST(Validator, ExportsBreakingTheRulesAreReportedAndNoSessionRuns) {
   })) << text;
 }
 
+#ifdef _WIN32
+TEST(Validator, ExportsByOrdinalAloneCountAsExports) {
+  const CheckReport report = check(ORDINAL_PATH, 0);
+  ASSERT_EQ(report.failures.size(), 1u) << describe(report);
+  EXPECT_EQ(report.failures.front().kind, FailureKind::exports);
+  EXPECT_NE(report.failures.front().detail.find("#7"), std::string::npos) << describe(report);
+}
+#endif
+
 TEST(Validator, MissingLibraryIsALoadFailure) {
   const CheckReport report = check("/nonexistent/libnothing.so", 1);
   ASSERT_EQ(report.failures.size(), 1u);

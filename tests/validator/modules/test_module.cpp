@@ -148,6 +148,13 @@ RMModule_base* rm::createPluginModule(HostCallback callback, int32_t hostValue) 
   return rm::createModule<Module>(callback, hostValue);
 }
 
+#ifdef RM_TEST_ORDINAL_EXPORT
+// Exported by ordinal only (see ordinal_export.def): an export all the same.
+extern "C" int ordinalEntry() {
+  return 0;
+}
+#endif
+
 #ifdef RM_TEST_EXTRA_EXPORT
 // A third exported name, which a module library must not have.
 RM_EXPORT int extraEntry() {
