@@ -22,11 +22,11 @@ uint16_t controlWord() {
 void setControlWord(uint16_t word) {
   __asm__ volatile("fldcw %0" : : "m"(word));
 }
-#endif
 
 bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
+#endif
 
 TEST(X87ControlWord, SamplesDoNotFollowTheHostsPrecisionOrRounding) {
 #ifndef RM_TEST_X87
