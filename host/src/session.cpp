@@ -235,6 +235,8 @@ Session::Instance& Session::get(InstanceId id) const {
 
 void Session::writeVariable(Instance& inst, int32_t pin) {
   if (pin < 0 || static_cast<size_t>(pin) >= inst.descriptions.size()) return;
+  // A host that keeps fewer pins than the module describes never writes the others.
+  if (config_.pinCount >= 0 && pin >= config_.pinCount) return;
   void* variable = inst.descriptions[static_cast<size_t>(pin)].variable;
   if (variable == nullptr) return;
   const double value = inst.feeds[static_cast<size_t>(pin)].value;

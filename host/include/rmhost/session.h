@@ -43,7 +43,9 @@ struct Request {
 struct SessionConfig {
   float sampleRate = 44100.0f;
   int32_t blockSize = 1024;  // frames per block; also written with opcode 3
-  int32_t pinCount = -1;     // answer of opcode 14; -1: the number of described pins
+  // Answer of opcode 14, the pins the host keeps: only their variables are written. -1: the
+  // number of described pins.
+  int32_t pinCount = -1;
   bool logRequests = true;
 };
 
