@@ -113,9 +113,8 @@ inline double boundedDecay(double d, int32_t n) noexcept {
 // factor by which the blend scales into the contribution.
 inline double seriesPeak(const OscillatorState& s) noexcept {
   const double x = std::fabs(s.decay);
-  const double sum = s.decayPowN == 1.0 || x == 1.0
-                         ? s.partialCount
-                         : (std::fabs(s.decayPowN) - 1.0) / (x - 1.0);
+  const double sum =
+      s.decayPowN == 1.0 || x == 1.0 ? s.partialCount : (std::fabs(s.decayPowN) - 1.0) / (x - 1.0);
   return std::fabs(s.gain) * sum;
 }
 

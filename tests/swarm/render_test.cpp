@@ -412,8 +412,8 @@ TEST(SwarmRender, LongSeriesKeepTheirDecayAndKeepSounding) {
 
   const Stereo later = record(v, 0, 250);  // every block renormalised slot 0
   EXPECT_NEAR(std::hypot(s.carrier.re / s.gain, s.carrier.im / s.gain), 1.0, 1e-9);
-  EXPECT_NEAR(std::hypot(s.modulatorPowN.re / s.decayPowN, s.modulatorPowN.im / s.decayPowN),
-              1.0, 1e-9);
+  EXPECT_NEAR(std::hypot(s.modulatorPowN.re / s.decayPowN, s.modulatorPowN.im / s.decayPowN), 1.0,
+              1e-9);
   float peak = 0.0f;
   for (size_t j = later.left.size() - 50 * 1024; j < later.left.size(); ++j) {
     peak = std::max(peak, std::hypot(later.left[j], later.right[j]));
@@ -435,7 +435,7 @@ TEST(SwarmRender, LargeWaveBlendsAreUsedAsGiven) {
     v.note(0, 0);
     const Stereo out = record(v, 0, 20);
     EXPECT_EQ(v[0].oscillators[1].waveMix, double(wave));
-    EXPECT_TRUE(allFinite(out, 1e4));  // the follower starts from 0.5, far below the sums
+    EXPECT_TRUE(allFinite(out, 1e4));   // the follower starts from 0.5, far below the sums
     EXPECT_FALSE(allFinite(out, 0.1));  // sounding
   }
 }

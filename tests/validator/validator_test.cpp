@@ -127,8 +127,7 @@ TEST(Validator, ShortPinTablesAndNullPointersAreTriedAndNamed) {
   EXPECT_EQ(report.shortPinCounts, (std::vector<int32_t>{0, 1, 2}));
   EXPECT_GT(report.nullPointerRequests, 0);
   const std::string text = describe(report);
-  EXPECT_NE(text.find("pin tables shorter than described: 0 1 2 pins"), std::string::npos)
-      << text;
+  EXPECT_NE(text.find("pin tables shorter than described: 0 1 2 pins"), std::string::npos) << text;
 
   const auto crashed = [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; };
   EXPECT_EXIT(checkWithoutSessions(IGNORESPINCOUNT_PATH), crashed,

@@ -26,16 +26,16 @@ bool keptInput(const PinInfo& pin, int32_t kept) {
 // inputs, a resume, and every pin description asked for again.
 void runShortTable(Library& library, int32_t kept, std::vector<Failure>& failures) {
   const ModuleInfo& info = library.info();
-  const std::string where = "pin table of " + std::to_string(kept) + " of " +
-                            std::to_string(info.pins.size()) + " pins";
+  const std::string where =
+      "pin table of " + std::to_string(kept) + " of " + std::to_string(info.pins.size()) + " pins";
   Session session(SessionConfig{48000.0f, kBlock, kept, false});
   const int32_t group = session.addGroup();
   std::vector<InstanceId> ids;
   for (int32_t i = 0; i < kClones; ++i) {
     const InstanceId id = session.create(library, group);
     if (id < 0) {
-      failures.push_back(Failure{FailureKind::record, std::nullopt,
-                                 where + ": makeModule answered null"});
+      failures.push_back(
+          Failure{FailureKind::record, std::nullopt, where + ": makeModule answered null"});
       return;
     }
     ids.push_back(id);

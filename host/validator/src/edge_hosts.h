@@ -21,7 +21,6 @@ std::vector<int32_t> checkShortPinTables(Library& library, std::vector<Failure>&
                                          std::ostream* progress);
 
 // Answers the number of requests made.
-int64_t checkNullPointers(Library& library, std::vector<Failure>& failures,
-                          std::ostream* progress);
+int64_t checkNullPointers(Library& library, std::vector<Failure>& failures, std::ostream* progress);
 
 }  // namespace rmhost::validator
