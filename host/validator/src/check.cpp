@@ -139,11 +139,10 @@ void printReport(const CheckReport& report, std::ostream& out) {
       << ", output samples not zero: " << report.nonzeroSamples << "\n"
       << "events: " << report.events << " delivered by the validator, " << report.valueChanges
       << " pin value and stream changes\n"
-      << "dispatcher requests: " << report.dispatcherCalls << ", with a null pointer "
-      << report.nullPointerRequests << "\n"
-      << "pin tables shorter than described:";
+      << "dispatcher requests: " << report.dispatcherCalls << "\n"
+      << "hosts keeping fewer pins than described:";
   for (const int32_t count : report.shortPinCounts) out << " " << count;
-  out << " pins\n"
+  out << " pins; requests with a null pointer: " << report.nullPointerRequests << "\n"
       << "audio-path allocations and frees: " << report.audioPathAllocations
       << (report.allocationCounting ? "" : " (not counted)") << "\n";
 
