@@ -37,10 +37,10 @@ std::unique_ptr<rmhost::Library> loadModule(const std::string& bundle, const cha
 LV2_Handle instantiate(Kind kind, double rate, const char* bundle,
                        const LV2_Feature* const* features) {
   HostContext context;
-  context.map = static_cast<LV2_URID_Map*>(
-      const_cast<void*>(findFeature(features, LV2_URID__map)));
-  lv2_log_logger_init(&context.logger, context.map,
-                      static_cast<LV2_Log_Log*>(const_cast<void*>(findFeature(features, LV2_LOG__log))));
+  context.map = static_cast<LV2_URID_Map*>(const_cast<void*>(findFeature(features, LV2_URID__map)));
+  lv2_log_logger_init(
+      &context.logger, context.map,
+      static_cast<LV2_Log_Log*>(const_cast<void*>(findFeature(features, LV2_LOG__log))));
   try {
     if (!(rate >= 1000.0 && rate <= 1.0e6)) {
       throw std::runtime_error("unusable sample rate " + std::to_string(rate));
@@ -120,10 +120,10 @@ const std::string& uriOf(Kind kind) {
 }
 
 const LV2_Descriptor kDescriptors[kKinds] = {
-    {uriOf(kInstrument).c_str(), instantiateAs<kInstrument>, connectPort, activate, run,
-     deactivate, cleanup, extensionData},
-    {uriOf(kOscillator).c_str(), instantiateAs<kOscillator>, connectPort, activate, run,
-     deactivate, cleanup, extensionData},
+    {uriOf(kInstrument).c_str(), instantiateAs<kInstrument>, connectPort, activate, run, deactivate,
+     cleanup, extensionData},
+    {uriOf(kOscillator).c_str(), instantiateAs<kOscillator>, connectPort, activate, run, deactivate,
+     cleanup, extensionData},
     {uriOf(kEnvelope).c_str(), instantiateAs<kEnvelope>, connectPort, activate, run, deactivate,
      cleanup, extensionData},
 };

@@ -125,8 +125,8 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
       uint32_t last = 0;
       LV2_ATOM_SEQUENCE_FOREACH(sequence, event) {
         if (event->body.type != midiEvent_ || frames == 0) continue;
-        const auto frame = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, last,
-                                                                     frames - 1));
+        const auto frame =
+            static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, last, frames - 1));
         last = frame;
         const int64_t clock = hostStart + frame;
         if (sinceRender_ >= kFlushAt) renderUntil(clock - 1);

@@ -36,8 +36,10 @@ class OscillatorPlugin final : public SessionPlugin {
       if (pulseLeft_ > 0) --pulseLeft_;
       if (gateUp == gateUp_ && syncUp == syncUp_) continue;
       if (session_->pendingEvents(oscillator_) >= kFlushAt) renderTo(i);
-      if (gateUp != gateUp_) session_->setValue(oscillator_, gatePin_, gateUp ? 1.0 : 0.0, start + i);
-      if (syncUp != syncUp_) session_->setValue(oscillator_, syncPin_, syncUp ? 1.0 : 0.0, start + i);
+      if (gateUp != gateUp_)
+        session_->setValue(oscillator_, gatePin_, gateUp ? 1.0 : 0.0, start + i);
+      if (syncUp != syncUp_)
+        session_->setValue(oscillator_, syncPin_, syncUp ? 1.0 : 0.0, start + i);
       gateUp_ = gateUp;
       syncUp_ = syncUp;
     }

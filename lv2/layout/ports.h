@@ -18,9 +18,9 @@ enum class PortType { atomIn, audioOut, cvIn, cvOut, controlIn, controlOut };
 
 // What a port stands for in the bridge.
 enum class Role {
-  modulePin,     // a control fed to a module pin
-  midiIn,        // the instrument's MIDI
-  audioLeft,     // stereo out
+  modulePin,  // a control fed to a module pin
+  midiIn,     // the instrument's MIDI
+  audioLeft,  // stereo out
   audioRight,
   latency,       // reported latency in frames
   voices,        // instrument voices in use

@@ -9,7 +9,6 @@
 #include "patch.h"
 #include "plugins.h"
 #include "renderer.h"
-#include "rmhost/note_layer.h"
 
 namespace lv2test {
 namespace {
@@ -41,26 +40,26 @@ std::string equivalentPatch(Instance& inst, const std::vector<Note>& notes, int6
     pins << (pins.tellp() > 0 ? ", " : "") << "\"" << port.name
          << "\" = " << number(inst.control(port.symbol));
   }
-  const float level = inst.control("env_Overall_Level");
-  const double sensitivity = inst.control("velocity_sensitivity");
   std::ostringstream patch;
-  patch << "[render]\nsample_rate = " << kRate << "\nblock_size = 256\nlength = "
-        << number(static_cast<double>(frames) / kRate)
+  patch << "[render]\nsample_rate = " << kRate
+        << "\nblock_size = 256\nlength = " << number(static_cast<double>(frames) / kRate)
         << "\ngain = " << number(inst.control("gain")) << "\n\n"
         << "[[part]]\nid = \"keys\"\nvoices = " << inst.control("voices") << "\nrelease = "
         << number(static_cast<double>(releaseClocks(inst.control("env_Release"), kRate)) / kRate)
         << "\n\n[[module]]\nid = \"osc\"\nplugin = \"" << bundle() << "/libswarm.so\"\n"
-        << "part = \"keys\"\nnotes = { pitch = \"fc_1\", voice_gate = \"gate\", trigger = \"sync\" }\n"
+        << "part = \"keys\"\nnotes = { pitch = \"fc_1\", voice_gate = \"gate\", trigger = \"sync\" "
+           "}\n"
         << "pins = { " << swarmPins.str() << " }\n\n"
         << "[[module]]\nid = \"env\"\nplugin = \"" << bundle() << "/libvellum.so\"\n"
-        << "part = \"keys\"\nnotes = { gate = \"Gate\" }\npins = { " << vellumPins.str() << " }\n\n"
+        << "part = \"keys\"\nnotes = { gate = \"Gate\", velocity = \"Overall Level\", "
+        << "velocity_sensitivity = " << number(inst.control("velocity_sensitivity")) << " }\n"
+        << "pins = { " << vellumPins.str() << " }\n\n"
         << "[[gain]]\nid = \"vca\"\ninput = [\"osc.outputl\", \"osc.outputr\"]\n"
         << "control = \"env.Signal Out\"\n\n[[mix]]\nsource = \"vca\"\ngain = 1.0\n\n";
   for (const Note& note : notes) {
     patch << "[[note]]\nstart = " << number(static_cast<double>(note.start) / kRate)
           << "\nlength = " << number(static_cast<double>(note.end - note.start) / kRate)
-          << "\npitch = " << note.key << "\npins = { env.\"Overall Level\" = "
-          << number(level * rmhost::velocityGain(note.velocity, sensitivity)) << " }\n\n";
+          << "\npitch = " << note.key << "\nvelocity = " << note.velocity << "\n\n";
   }
   return patch.str();
 }
@@ -109,8 +108,10 @@ TEST(Instrument, StealsAtThePolyphonyLimitAsTheRendererDoes) {
   Instance inst(world(), kInstrument, kRate);
   inst.control("voices") = 2;
   // Three held notes on two voices: the third takes the oldest; then a voice is free again.
-  const std::vector<Note> notes = {
-      {1000, 40000, 60, 100}, {5000, 40000, 64, 100}, {9000, 40000, 67, 100}, {90000, 95000, 72, 100}};
+  const std::vector<Note> notes = {{1000, 40000, 60, 100},
+                                   {5000, 40000, 64, 100},
+                                   {9000, 40000, 67, 100},
+                                   {90000, 95000, 72, 100}};
   const int64_t frames = 130000;
   const Stereo expected = render(equivalentPatch(inst, notes, frames));
   const Stereo out = play(inst, scoreOf(notes), frames + 1, alignedWithRenderer());
@@ -133,7 +134,8 @@ TEST(Instrument, RunLengthsChangeNothingAudible) {
 
 TEST(Instrument, TailsEndInSilenceWithinSeconds) {
   Instance inst(world(), kInstrument, kRate);
-  const std::vector<Note> notes = {{100, 24000, 48, 127}, {100, 24000, 55, 127}, {100, 24000, 96, 127}};
+  const std::vector<Note> notes = {
+      {100, 24000, 48, 127}, {100, 24000, 55, 127}, {100, 24000, 96, 127}};
   const Stereo out = play(inst, scoreOf(notes), 4 * kRate, steady(512));
   EXPECT_GT(peak(out.left, 0, 24000), 0.1f);  // clearly audible with every default
   EXPECT_LT(peak(out.left, 0, 24000), 1.0f);
@@ -147,7 +149,9 @@ TEST(Instrument, SustainPedalAndAllNotesOffAndAllSoundOff) {
     return play(inst, score, 3 * kRate, steady(256));
   };
   // The pedal holds the note past its note-off until it is lifted.
-  const Stereo held = run({{0, {0xB0, 64, 127}}, {100, {0x90, 60, 100}}, {4800, {0x80, 60, 0}},
+  const Stereo held = run({{0, {0xB0, 64, 127}},
+                           {100, {0x90, 60, 100}},
+                           {4800, {0x80, 60, 0}},
                            {72000, {0xB0, 64, 0}}});
   EXPECT_GT(peak(held.left, 48000, 72000), 0.01f);
   EXPECT_EQ(peak(held.left, 5 * kRate / 2), 0.0f);

@@ -138,13 +138,15 @@ int32_t Instance::port(const std::string& symbol) const {
 
 float& Instance::control(const std::string& symbol) {
   const int32_t i = port(symbol);
-  if (i < 0 || !ports_[static_cast<size_t>(i)].control) throw std::runtime_error("no control " + symbol);
+  if (i < 0 || !ports_[static_cast<size_t>(i)].control)
+    throw std::runtime_error("no control " + symbol);
   return controls_[static_cast<size_t>(i)];
 }
 
 float* Instance::buffer(const std::string& symbol) {
   const int32_t i = port(symbol);
-  if (i < 0 || buffers_[static_cast<size_t>(i)].empty()) throw std::runtime_error("no buffer " + symbol);
+  if (i < 0 || buffers_[static_cast<size_t>(i)].empty())
+    throw std::runtime_error("no buffer " + symbol);
   return buffers_[static_cast<size_t>(i)].data();
 }
 

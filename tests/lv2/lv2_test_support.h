@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -42,7 +42,8 @@ struct Note {
 inline std::vector<Midi> scoreOf(const std::vector<Note>& notes) {
   std::vector<Midi> score;
   for (const Note& n : notes) {
-    score.push_back({n.start, {0x90, static_cast<uint8_t>(n.key), static_cast<uint8_t>(n.velocity)}});
+    score.push_back(
+        {n.start, {0x90, static_cast<uint8_t>(n.key), static_cast<uint8_t>(n.velocity)}});
     score.push_back({n.end, {0x80, static_cast<uint8_t>(n.key), 0}});
   }
   std::stable_sort(score.begin(), score.end(), [](const Midi& a, const Midi& b) {

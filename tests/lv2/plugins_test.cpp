@@ -62,7 +62,7 @@ TEST(Bundle, RefusesWithAReasonWhenAModuleOrAFeatureIsMissing) {
 // Plays a chord at `rate`: levels and envelope times do not depend on the rate.
 struct ChordAt {
   float peakLevel = 0.0f;
-  double loudestAt = 0.0;  // seconds
+  double loudestAt = 0.0;   // seconds
   double silentFrom = 0.0;  // seconds
 };
 
@@ -76,7 +76,8 @@ ChordAt chordAt(int rate) {
   ChordAt result;
   for (size_t i = 0; i < out.left.size(); ++i) {
     const float v = std::abs(out.left[i]);
-    if (v > result.peakLevel) result.peakLevel = v, result.loudestAt = static_cast<double>(i) / rate;
+    if (v > result.peakLevel)
+      result.peakLevel = v, result.loudestAt = static_cast<double>(i) / rate;
     if (v != 0.0f) result.silentFrom = static_cast<double>(i + 1) / rate;
   }
   return result;
@@ -96,7 +97,10 @@ TEST(Instrument, SoundsAlikeAtEverySampleRate) {
 TEST(Instrument, HostileControlsGiveFiniteOutputAndNoStuckVoice) {
   const float hostile[] = {std::numeric_limits<float>::quiet_NaN(),
                            std::numeric_limits<float>::infinity(),
-                           -std::numeric_limits<float>::infinity(), 1e30f, -1e30f, -1.0f};
+                           -std::numeric_limits<float>::infinity(),
+                           1e30f,
+                           -1e30f,
+                           -1.0f};
   const auto notes = scoreOf({{10, 4000, 60, 127}, {2000, 6000, 72, 127}});
   Instance probe(world(), kInstrument, 48000);
   // Each control alone at each hostile value: finite output.
@@ -135,15 +139,16 @@ TEST(Instrument, RunNeverTouchesTheHeap) {
   std::stable_sort(score.begin(), score.end(),
                    [](const Midi& a, const Midi& b) { return a.frame < b.frame; });
   rmhost::armAllocationCounter(true);
-  play(inst, score, 120000, randomLengths(5), "out_l", "out_r",
-       [&](int64_t done) {
-         // Controls move between runs, the voice count too.
-         inst.control("voices") = static_cast<float>(1 + done / 4000 % 32);
-         inst.control("env_Release") = static_cast<float>(1 + done / 7000 % 9);
-         inst.control("osc_oscs") = done / 9000 % 2 == 0 ? 30.0f : 200.0f;
-         inst.control("env_Overall_Level") = static_cast<float>(done % 3);
-       },
-       true);
+  play(
+      inst, score, 120000, randomLengths(5), "out_l", "out_r",
+      [&](int64_t done) {
+        // Controls move between runs, the voice count too.
+        inst.control("voices") = static_cast<float>(1 + done / 4000 % 32);
+        inst.control("env_Release") = static_cast<float>(1 + done / 7000 % 9);
+        inst.control("osc_oscs") = done / 9000 % 2 == 0 ? 30.0f : 200.0f;
+        inst.control("env_Overall_Level") = static_cast<float>(done % 3);
+      },
+      true);
   const rmhost::AllocationCounts counts = rmhost::audioPathHeapOperations();
   rmhost::armAllocationCounter(false);
   EXPECT_EQ(counts.allocations, 0u);
