@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The generated Turtle as LV2 tools see it: valid against the LV2 schemas (lv2_validate), and
 # with LV2_PATH on the build tree, lv2ls lists the three plug-ins and lv2info their ports.
-#   check_turtle.sh BUNDLE_DIR
+# The bundle ships the module libraries Rackmill loads, byte for byte.
+#   check_turtle.sh BUNDLE_DIR PLUGIN_DIR
 set -euo pipefail
 bundle=$1
+plugins=$2
 base=https://rackmill.example/lv2
 
 report=$(lv2_validate "$bundle"/*.ttl 2>&1 | grep -v '^Skipping' || true)
@@ -34,4 +36,7 @@ grep -q "urid#map" <<<"$info" || { echo "urid:map not required"; exit 1; }
 grep -q "hardRTCapable" <<<"$info" || { echo "not hard real-time capable"; exit 1; }
 expect_ports "$base/swarm" gate sync pitch out_l out_r sync_from_gate oscs retrigger >/dev/null
 expect_ports "$base/vellum" gate out Attack LfoAlign dbmode >/dev/null
+for module in libswarm.so libvellum.so; do
+  cmp "$bundle/$module" "$plugins/$module" || { echo "$module differs from the module library"; exit 1; }
+done
 echo "Turtle valid; lv2ls and lv2info see the three plug-ins"
