@@ -18,9 +18,12 @@ namespace rmlv2 {
 
 // Largest session block; longer host runs are split into blocks of at most this many frames.
 inline constexpr int32_t kMaxBlock = 256;
-// Pending pin changes an instance can hold; the plug-ins render before a queue gets near it.
+// Pending pin changes an instance can hold without allocating. A plug-in renders what it can
+// before it takes more once kFlushAt changes wait (CV plug-ins) or kFlushAt MIDI messages came
+// since it last rendered (the instrument: a message gives a voice a few changes at most), so the
+// queues stay far below the capacity.
 inline constexpr int32_t kEventCapacity = 1024;
-inline constexpr int32_t kFlushAt = 256;
+inline constexpr int32_t kFlushAt = 64;
 
 // What instantiate received and loaded.
 struct HostContext {

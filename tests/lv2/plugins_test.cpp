@@ -149,6 +149,15 @@ TEST(Instrument, RunNeverTouchesTheHeap) {
         inst.control("env_Overall_Level") = static_cast<float>(done % 3);
       },
       true);
+  // A flood in one long run: a note every four frames on one voice, 200 notes in one frame.
+  Instance flooded(world(), kInstrument, 48000);
+  flooded.control("voices") = 1;
+  for (uint32_t i = 0; i < 1000; ++i) {
+    flooded.midi(4 * i, {0x90, static_cast<uint8_t>(30 + i % 60), 100});
+    flooded.midi(4 * i + 2, {0x80, static_cast<uint8_t>(30 + i % 60), 0});
+  }
+  for (uint8_t key = 0; key < 100; ++key) flooded.midi(4100, {0x90, key, 90});
+  flooded.run(Instance::kMaxFrames, true);
   const rmhost::AllocationCounts counts = rmhost::audioPathHeapOperations();
   rmhost::armAllocationCounter(false);
   EXPECT_EQ(counts.allocations, 0u);
