@@ -76,6 +76,7 @@ LV2_Handle instantiate(Kind kind, double rate, const char* bundle,
   return nullptr;
 }
 
+// Instantiation thread: loads, describes and builds; null with a logged reason on failure.
 template <Kind kind>
 LV2_Handle instantiateAs(const LV2_Descriptor*, double rate, const char* bundle,
                          const LV2_Feature* const* features) {
@@ -86,24 +87,29 @@ SessionPlugin& plugin(LV2_Handle handle) {
   return *static_cast<SessionPlugin*>(handle);
 }
 
+// Any thread the host serialises with run(); stores the buffer address only.
 void connectPort(LV2_Handle handle, uint32_t port, void* data) {
   plugin(handle).connect(port, data);
 }
 
+// Instantiation thread, not concurrently with run(): builds a fresh session (allocates).
 void activate(LV2_Handle handle) {
   try {
     plugin(handle).activate();
   } catch (...) {
-    // Keeps the session of the last activation; it was built from the same libraries.
+    // Out of memory: the plug-in stays silent until an activation succeeds.
   }
 }
 
+// Audio thread: no allocation, lock, log or throw.
 void run(LV2_Handle handle, uint32_t frames) {
   plugin(handle).run(frames);
 }
 
+// Instantiation thread: nothing to release; the next activation starts afresh.
 void deactivate(LV2_Handle) {}
 
+// Instantiation thread: closes the instances, then unloads the module libraries.
 void cleanup(LV2_Handle handle) {
   delete static_cast<SessionPlugin*>(handle);
 }

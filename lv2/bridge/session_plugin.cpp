@@ -1,5 +1,6 @@
 #include "bridge/session_plugin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -19,6 +20,7 @@ void SessionPlugin::connect(uint32_t port, void* data) noexcept {
 
 void SessionPlugin::activate() {
   if (fresh_) return;
+  ready_ = false;
   feeds_.clear();
   session_.reset();
   rmhost::SessionConfig config;
@@ -29,6 +31,20 @@ void SessionPlugin::activate() {
   session_ = std::make_unique<rmhost::Session>(config);
   build();
   fresh_ = true;
+  ready_ = true;
+}
+
+void SessionPlugin::run(uint32_t frames) noexcept {
+  fresh_ = false;
+  if (ready_) {
+    render(frames);
+    return;
+  }
+  for (const Port& port : context_.layout.ports) {
+    const bool output = port.type == PortType::audioOut || port.type == PortType::cvOut;
+    auto* buffer = static_cast<float*>(ports_[port.index]);
+    if (output && buffer != nullptr) std::fill(buffer, buffer + frames, 0.0f);
+  }
 }
 
 rmhost::InstanceId SessionPlugin::create(rmhost::Library& library, int32_t group) {

