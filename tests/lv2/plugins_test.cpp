@@ -36,6 +36,28 @@ TEST(Bundle, DescribesThreePluginsWithDefaultsInsideTheirRanges) {
   }
 }
 
+TEST(Bundle, EveryPluginRunsAtEveryRate) {
+  for (int rate : {22050, 44100, 88200, 96000, 192000}) {
+    for (const std::string& uri : {kInstrument, kSwarm, kVellum}) {
+      Instance inst(world(), uri, rate);
+      ASSERT_TRUE(inst.ok()) << uri << " at " << rate << ": " << world().log();
+      const bool oscillator = uri == kSwarm;
+      if (oscillator) inst.control("N") = 4.0f;
+      std::vector<float> out;
+      for (uint32_t done = 0; done < 4000; done += 500) {
+        if (inst.port("gate") >= 0) std::fill_n(inst.buffer("gate"), 500, 1.0f);
+        if (oscillator) std::fill_n(inst.buffer("pitch"), 500, 0.5f);
+        if (uri == kInstrument && done == 0) inst.midi(10, {0x90, 69, 127});
+        inst.run(500);
+        const float* o = inst.buffer(uri == kVellum ? "out" : "out_l");
+        out.insert(out.end(), o, o + 500);
+      }
+      EXPECT_TRUE(allFinite(out)) << uri << " at " << rate;
+      EXPECT_GT(peak(out), 0.01f) << uri << " at " << rate;
+    }
+  }
+}
+
 TEST(Bundle, RefusesWithAReasonWhenAModuleOrAFeatureIsMissing) {
   const auto copy = std::filesystem::temp_directory_path() / "rackmill-lv2-test" / "rackmill.lv2";
   std::filesystem::remove_all(copy.parent_path());
