@@ -215,4 +215,19 @@ TEST_F(SessionTest, RunningAndPinChangesStayOffTheHeapWithinTheEventCapacity) {
   EXPECT_EQ(session->pendingEvents(id), 0);
 }
 
+TEST_F(SessionTest, CallbacksFindTheirInstanceAfterManyInstancesCameAndWent) {
+  // More instances than the process-wide owner table has slots, one at a time: freed slots are
+  // taken again and lookups still find the live instance.
+  const int32_t group = session->addGroup();
+  for (int i = 0; i < 20000; ++i) session->destroy(session->create(probeLibrary(), group));
+  const auto first = add(a, dirOutput, group);
+  const auto second = add(b, dirOutput, group);
+  session->open(first);
+  session->open(second);
+  session->beginBlock();
+  run(second, b.cloneWalkOperation, 0);
+  ASSERT_EQ(b.cloneCount, 2);
+  EXPECT_EQ(b.cloneRecords[0], session->record(first));
+}
+
 }  // namespace

@@ -180,6 +180,21 @@ TEST(Instrument, RunNeverTouchesTheHeap) {
   }
   for (uint8_t key = 0; key < 100; ++key) flooded.midi(4100, {0x90, key, 90});
   flooded.run(Instance::kMaxFrames, true);
+  // The CV plug-ins: gates and syncs toggling, controls moving.
+  for (const std::string& uri : {kSwarm, kVellum}) {
+    Instance cv(world(), uri, 48000);
+    auto lengths = randomLengths(9);
+    for (int64_t done = 0; done < 60000;) {
+      const uint32_t n = lengths(done);
+      for (uint32_t i = 0; i < n; ++i) {
+        cv.buffer("gate")[i] = (done + i) % 700 < 300 ? 1.0f : 0.0f;
+        if (uri == kSwarm) cv.buffer("sync")[i] = (done + i) % 3 == 0 ? 1.0f : 0.0f;
+      }
+      cv.control(uri == kSwarm ? "oscs" : "Attack") = static_cast<float>(1 + done / 5000 % 40);
+      cv.run(n, true);
+      done += n;
+    }
+  }
   const rmhost::AllocationCounts counts = rmhost::audioPathHeapOperations();
   rmhost::armAllocationCounter(false);
   EXPECT_EQ(counts.allocations, 0u);
