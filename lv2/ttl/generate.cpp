@@ -103,7 +103,6 @@ void writePlugin(std::ostream& out, const rmlv2::Plugin& plugin) {
   out << kPrefixes;
   out << "<" << plugin.uri() << ">\n  a lv2:Plugin , lv2:" << plugin.lv2Class << " ;\n";
   out << "  doap:name " << quoted(plugin.name) << " ;\n";
-  out << "  doap:license <https://rackmill.example/license> ;\n";
   out << "  lv2:optionalFeature lv2:hardRTCapable , log:log , opts:options ,"
          " bufsz:boundedBlockLength ;\n";
   if (plugin.find(rmlv2::Role::midiIn) != nullptr) out << "  lv2:requiredFeature urid:map ;\n";
