@@ -38,8 +38,8 @@ expect_ports "$base/swarm" gate sync pitch out_l out_r sync_from_gate oscs retri
 expect_ports "$base/vellum" gate out Attack LfoAlign dbmode >/dev/null
 # With the LV2 specifications on the path, hosts file them under their classes.
 for pair in "instrument:Instrument Plugin" "swarm:Oscillator Plugin" "vellum:Envelope Plugin"; do
-  LV2_PATH="$(dirname "$bundle"):/usr/lib/lv2" lv2info "$base/${pair%%:*}" |
-    grep -q "Class: *${pair#*:}\$" || { echo "${pair%%:*} is no ${pair#*:}"; exit 1; }
+  info=$(LV2_PATH="$(dirname "$bundle"):/usr/lib/lv2" lv2info "$base/${pair%%:*}")
+  grep -q "Class: *${pair#*:}\$" <<<"$info" || { echo "${pair%%:*} is no ${pair#*:}"; exit 1; }
 done
 for module in libswarm.so libvellum.so; do
   cmp "$bundle/$module" "$plugins/$module" || { echo "$module differs from the module library"; exit 1; }

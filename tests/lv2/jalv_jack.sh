@@ -30,11 +30,13 @@ pids+=($!)
 timeout 30 jalv -x -n rm_instrument https://rackmill.example/lv2/instrument <"$work/jalv.in" \
   >"$work/jalv.log" 2>&1 &
 pids+=($!)
+ports=""
 for _ in $(seq 50); do
-  jack_lsp 2>/dev/null | grep -q "rm_instrument:out_r" && break
+  ports=$(jack_lsp 2>/dev/null || true)
+  grep -q "rm_instrument:out_r" <<<"$ports" && break
   sleep 0.1
 done
-jack_lsp | grep -q "rm_instrument:out_r" || { cat "$work/jalv.log"; exit 1; }
+grep -q "rm_instrument:out_r" <<<"$ports" || { cat "$work/jalv.log"; exit 1; }
 
 rm -f "$work/take.wav"
 timeout 20 jack_rec -f "$work/take.wav" -d 5 -b 32 rm_instrument:out_l rm_instrument:out_r \
