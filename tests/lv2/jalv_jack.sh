@@ -12,14 +12,20 @@ export LV2_PATH
 LV2_PATH=$(dirname "$bundle")
 export JACK_DEFAULT_SERVER="rackmill-test-$$"
 pids=()
+server=""
+# The clients first: a server that loses clients while it stops waits for them to time out.
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  if [ -n "$server" ]; then
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+  fi
 }
 trap cleanup EXIT
 
 jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
-pids+=($!)
+server=$!
 timeout 10 jack_wait -w >/dev/null
 
 # jalv reads commands from its input; a FIFO held open by a sleep keeps it running.
