@@ -19,8 +19,6 @@ const char* const kPrefixes =
     "@prefix log: <http://lv2plug.in/ns/ext/log#> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
-    "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
-    "@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
@@ -103,8 +101,7 @@ void writePlugin(std::ostream& out, const rmlv2::Plugin& plugin) {
   out << kPrefixes;
   out << "<" << plugin.uri() << ">\n  a lv2:Plugin , lv2:" << plugin.lv2Class << " ;\n";
   out << "  doap:name " << quoted(plugin.name) << " ;\n";
-  out << "  lv2:optionalFeature lv2:hardRTCapable , log:log , opts:options ,"
-         " bufsz:boundedBlockLength ;\n";
+  out << "  lv2:optionalFeature lv2:hardRTCapable , log:log ;\n";
   if (plugin.find(rmlv2::Role::midiIn) != nullptr) out << "  lv2:requiredFeature urid:map ;\n";
   out << "  lv2:port\n";
   for (size_t i = 0; i < plugin.ports.size(); ++i) {
