@@ -36,7 +36,7 @@ grep -q "urid#map" <<<"$info" || { echo "urid:map not required"; exit 1; }
 grep -q "hardRTCapable" <<<"$info" || { echo "not hard real-time capable"; exit 1; }
 expect_ports "$base/swarm" gate sync pitch out_l out_r sync_from_gate oscs retrigger >/dev/null
 expect_ports "$base/vellum" gate out Attack LfoAlign dbmode >/dev/null
-# With the LV2 specifications on the path, hosts file them under their classes.
+# With the LV2 vocabulary bundles on the path, hosts file them under their classes.
 for pair in "instrument:Instrument Plugin" "swarm:Oscillator Plugin" "vellum:Envelope Plugin"; do
   info=$(LV2_PATH="$(dirname "$bundle"):/usr/lib/lv2" lv2info "$base/${pair%%:*}")
   grep -q "Class: *${pair#*:}\$" <<<"$info" || { echo "${pair%%:*} is no ${pair#*:}"; exit 1; }
