@@ -23,11 +23,13 @@ std::string hex(unsigned value) {
   return text;
 }
 
-// Reads bytes of one region of the file (the whole file, or one chunk), failing with the offset
-// of the first byte that is missing.
+// Reads bytes of one region of the file (the whole file, or one track chunk), failing with the
+// offset of the first byte that is missing.
 class Cursor {
  public:
-  Cursor(std::span<const uint8_t> data, size_t at, size_t end) : data_(data), at_(at), end_(end) {}
+  Cursor(std::span<const uint8_t> data, size_t at) : data_(data), at_(at), end_(data.size()) {}
+  Cursor(std::span<const uint8_t> data, size_t at, size_t chunkEnd)
+      : data_(data), at_(at), end_(chunkEnd), chunk_(true) {}
 
   size_t at() const { return at_; }
   bool done() const { return at_ >= end_; }
@@ -67,14 +69,14 @@ class Cursor {
  private:
   void need(size_t count, const char* what) const {
     if (end_ - std::min(at_, end_) >= count) return;
-    const bool fileEnd = end_ == data_.size();
-    throw MidiFileError(at_, std::string(what) + (fileEnd ? " is cut off by the end of the file"
-                                                          : " runs past the end of its chunk"));
+    throw MidiFileError(at_, std::string(what) + (chunk_ ? " runs past the end of its track chunk"
+                                                         : " is cut off by the end of the file"));
   }
 
   std::span<const uint8_t> data_;
   size_t at_;
   size_t end_;
+  bool chunk_ = false;
 };
 
 // Ticks to seconds: either a tempo map over quarter-note ticks or a fixed SMPTE rate.
@@ -135,7 +137,7 @@ struct Header {
 };
 
 Header readHeader(std::span<const uint8_t> data) {
-  Cursor cursor(data, 0, data.size());
+  Cursor cursor(data, 0);
   const auto tag = cursor.bytes(4, "the file header");
   if (!std::equal(tag.begin(), tag.end(), "MThd"))
     throw MidiFileError(0, "not a Standard MIDI File (it does not start with \"MThd\")");
@@ -255,7 +257,7 @@ MidiFile parseMidiFile(std::span<const uint8_t> data) {
   int64_t endTick = 0;
   size_t at = header.end;
   while (static_cast<int>(file.trackNames.size()) < header.tracks) {
-    Cursor chunk(data, at, data.size());
+    Cursor chunk(data, at);
     const std::string found = std::to_string(file.trackNames.size()) + " of " +
                               std::to_string(header.tracks) + " tracks read";
     if (chunk.done()) throw MidiFileError(at, "the file ends after " + found);
