@@ -29,8 +29,13 @@ int main(int argc, char** argv) {
     renderCommand->add_option("patch", render.patch, "Patch file (TOML)")
         ->required()
         ->check(CLI::ExistingFile);
+    renderCommand->add_option("--midi", render.midi,
+                              "Play this Standard MIDI File with the patch (instead of the file "
+                              "its [[midi]] table names)")
+        ->check(CLI::ExistingFile);
     renderCommand->add_option("-o,--output", render.output,
-                              "WAV file to write (default: the patch name with .wav, here)");
+                              "WAV file to write (default: the MIDI file's or else the patch's "
+                              "name with .wav, here)");
     renderCommand->add_option("--png", render.picture,
                               "Also draw waveform and spectrogram into this PNG file");
     renderCommand->add_option("--bits", bits, "Sample format: 32 (float, default), 24 or 16")

@@ -123,6 +123,27 @@ struct MixDef {
   Where where;
 };
 
+// Which notes of a MIDI file a part plays: those of a track (by name or by number, 1 being the
+// first track chunk), of a channel (1 to 16), or of a channel within a track.
+struct MidiRoute {
+  std::string trackName;  // empty: any track, or the one numbered
+  int trackNumber = 0;    // 0: any track, or the one named
+  int channel = 0;        // 0: any channel
+  std::string part;
+  Where where;
+};
+
+// A MIDI file that the patch plays. A note goes to the part of the first route that takes its
+// note-on, else to `part`.
+struct MidiDef {
+  std::filesystem::path file;  // resolved against the patch's directory
+  std::string part;            // the first part when the patch does not say
+  double start = 0.0;          // seconds in the render where the file begins
+  std::vector<MidiRoute> routes;
+  Where where;
+  Where fileWhere;
+};
+
 struct RenderSettings {
   int sampleRate = 48000;
   int blockSize = 256;
@@ -138,7 +159,9 @@ struct Patch {
   std::vector<Connection> connections;
   std::vector<GainDef> gains;
   std::vector<MixDef> mix;
-  std::vector<NoteDef> notes;       // chords already split into single notes
+  std::vector<NoteDef> notes;       // chords already split into single notes, then MIDI notes
+  std::vector<MidiDef> midi;
+  std::vector<std::string> notices;  // for the render's summary: what the MIDI files held
   std::filesystem::path directory;  // where relative plug-in paths start
 
   const PartDef* findPart(std::string_view id) const;
