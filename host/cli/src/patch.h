@@ -169,10 +169,13 @@ struct Patch {
   const GainDef* findGain(std::string_view id) const;
 };
 
-// Parses patch text; throws PatchError.
-Patch parsePatch(std::string_view text, const std::filesystem::path& directory = {});
+// Parses patch text and reads the MIDI files it names; `midi`, when given, takes the place of the
+// patch's MIDI file (or adds one that plays every note on the first part). Throws PatchError.
+Patch parsePatch(std::string_view text, const std::filesystem::path& directory = {},
+                 const std::optional<std::filesystem::path>& midi = std::nullopt);
 // Reads and parses a patch file; throws PatchError (line 0 when the file cannot be read).
-Patch loadPatch(const std::filesystem::path& file);
+Patch loadPatch(const std::filesystem::path& file,
+                const std::optional<std::filesystem::path>& midi = std::nullopt);
 
 // "C4" (60), "F#3", "Bb2", "A-1": a MIDI note number; nullopt when the text is no note name.
 std::optional<double> parseNoteName(std::string_view text);
