@@ -179,6 +179,40 @@ pitch = 69
   EXPECT_EQ(std::fabs(audio.left(161)), 0.5f);
 }
 
+TEST(Render, VelocityScalesItsPinByTheVelocityGain) {
+  // level 0.5; velocity 127 keeps it, velocity 64 at sensitivity 0.5 gives 0.5 × (0.5 + 0.5 ×
+  // (64/127)²), and a note pin sets the value that velocity then scales.
+  const auto audio = render(R"(
+[render]
+sample_rate = 8000
+length = 0.06
+[[part]]
+id = "p"
+voices = 1
+[[module]]
+id = "t"
+plugin = "TONE"
+part = "p"
+notes = { gate = "gate", velocity = "level", velocity_sensitivity = 0.5 }
+pins = { level = 0.5, wave = "square" }
+[[mix]]
+source = "t.out"
+pan = -1
+[[note]]
+start = 0
+length = 0.01
+pitch = 69
+[[note]]
+start = 0.02
+length = 0.01
+pitch = 69
+velocity = 64
+)");
+  const double gain = 0.5 + 0.5 * (64.0 / 127.0) * (64.0 / 127.0);
+  EXPECT_EQ(std::fabs(audio.left(1)), 0.5f);
+  EXPECT_EQ(std::fabs(audio.left(161)), static_cast<float>(0.5 * gain));
+}
+
 struct PluginMistake {
   const char* name;
   std::string text;

@@ -66,22 +66,6 @@ std::optional<double> parseNoteName(std::string_view text) {
   return (octave + 1) * 12 + semitone;
 }
 
-double keyToHz(double key) {
-  return 440.0 * std::exp2((key - 69.0) / 12.0);
-}
-
-double pitchValue(PitchLaw law, double key) {
-  switch (law) {
-    case PitchLaw::fc:
-      return ((key - 69.0) / 12.0 + 5.0) / 10.0;
-    case PitchLaw::hz:
-      return keyToHz(key);
-    case PitchLaw::midi:
-      return key;
-  }
-  return key;
-}
-
 namespace {
 
 Where whereOf(const toml::source_region& region) {
@@ -311,14 +295,17 @@ PartDef parsePart(const toml::table& table) {
 NoteBinding parseBinding(const toml::node& node, const std::string& owner) {
   const toml::table* table = node.as_table();
   if (!table) fail(whereOf(node), "\"notes\" of " + owner + " must be a table");
-  TableReader reader(*table, "\"notes\" of " + owner,
-                     {"pitch", "law", "gate", "voice_gate", "trigger"});
+  TableReader reader(
+      *table, "\"notes\" of " + owner,
+      {"pitch", "law", "gate", "voice_gate", "trigger", "velocity", "velocity_sensitivity"});
   NoteBinding binding;
   binding.where = reader.where();
   binding.pitch = reader.optionalString("pitch").value_or("");
   binding.gate = reader.optionalString("gate").value_or("");
   binding.voiceGate = reader.optionalString("voice_gate").value_or("");
   binding.trigger = reader.optionalString("trigger").value_or("");
+  binding.velocity = reader.optionalString("velocity").value_or("");
+  binding.sensitivity = reader.number("velocity_sensitivity", 0.0, 1.0, binding.sensitivity);
   if (const toml::node* law = reader.find("law")) {
     const std::string name = reader.stringOf(*law, "law");
     if (name == "fc")
@@ -331,8 +318,9 @@ NoteBinding parseBinding(const toml::node& node, const std::string& owner) {
       fail(whereOf(*law), "unknown pitch law " + inQuotes(name) + " (fc, hz or midi)");
   }
   if (binding.pitch.empty() && binding.gate.empty() && binding.voiceGate.empty() &&
-      binding.trigger.empty())
-    fail(binding.where, reader.name() + " names no pin (pitch, gate, voice_gate, trigger)");
+      binding.trigger.empty() && binding.velocity.empty())
+    fail(binding.where,
+         reader.name() + " names no pin (pitch, gate, voice_gate, trigger, velocity)");
   return binding;
 }
 
@@ -497,15 +485,17 @@ double noteKey(const toml::node& node) {
 // written); an array of pitches gives a chord of notes that share everything else.
 void parseNote(const toml::table& table, std::vector<NoteDef>& notes, const std::string& part) {
   const bool inPart = !part.empty();
-  TableReader reader(
-      table, inPart ? "a note of part " + inQuotes(part) : "[[note]]",
-      inPart ? std::initializer_list<std::string_view>{"start", "length", "pitch", "pins"}
-             : std::initializer_list<std::string_view>{"part", "start", "length", "pitch", "pins"});
+  TableReader reader(table, inPart ? "a note of part " + inQuotes(part) : "[[note]]",
+                     inPart ? std::initializer_list<std::string_view>{"start", "length", "pitch",
+                                                                      "velocity", "pins"}
+                            : std::initializer_list<std::string_view>{"part", "start", "length",
+                                                                      "pitch", "velocity", "pins"});
   NoteDef note;
   note.where = reader.where();
   note.part = inPart ? part : reader.optionalString("part").value_or("");
   note.start = reader.number("start", 0.0, 3600.0);
   note.length = reader.number("length", 0.0, 3600.0);
+  note.velocity = reader.integer("velocity", 1, 127, note.velocity);
   if (const toml::node* pins = reader.find("pins")) {
     const toml::table* modules = pins->as_table();
     if (!modules) fail(whereOf(*pins), "\"pins\" of a note is a table of module.pin = value");

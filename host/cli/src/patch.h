@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "rmhost/note_layer.h"
+
 namespace rmcli {
 
 // A place in the patch file, 1-based; line 0 when the problem belongs to the file as a whole.
@@ -35,12 +37,8 @@ class PatchError : public std::runtime_error {
 // "file:line:column: error: message", or "file: error: message" without a place.
 std::string describeError(const std::string& file, const PatchError& error);
 
-// How a pitch becomes a pin value.
-enum class PitchLaw {
-  fc,    // (log2(f / 440) + 5) / 10: 0.5 is 440 Hz, 0.1 is one octave
-  hz,    // the frequency itself
-  midi,  // the MIDI note number (69 is 440 Hz), fractional between the keys
-};
+using rmhost::PitchLaw;
+using rmhost::pitchValue;
 
 // A constant for one pin: a number, or for a list pin one of its labels.
 struct PinSetting {
@@ -54,9 +52,11 @@ struct PinSetting {
 struct NoteBinding {
   std::string pitch;  // receives the pitch at note start
   PitchLaw law = PitchLaw::fc;
-  std::string gate;       // 1 from note start to note end
-  std::string voiceGate;  // 1 from note start until the part's release time after the note end
-  std::string trigger;    // 1 for a short pulse at note start
+  std::string gate;          // 1 from note start to note end
+  std::string voiceGate;     // 1 from note start until the part's release time after the note end
+  std::string trigger;       // 1 for a short pulse at note start
+  std::string velocity;      // the module's value times the note's velocity gain, at note start
+  double sensitivity = 1.0;  // how much velocity changes that value (0: not at all)
   Where where;
 };
 
@@ -89,6 +89,7 @@ struct NoteDef {
   double start = 0.0;   // seconds
   double length = 0.0;  // seconds
   double key = 0.0;     // MIDI note number (69 is A4, 440 Hz)
+  int velocity = 127;   // 1..127; 127 leaves a velocity-driven pin at its own value
   std::vector<NotePin> pins;
   Where where;
 };
@@ -179,7 +180,5 @@ Patch loadPatch(const std::filesystem::path& file,
 
 // "C4" (60), "F#3", "Bb2", "A-1": a MIDI note number; nullopt when the text is no note name.
 std::optional<double> parseNoteName(std::string_view text);
-double keyToHz(double key);
-double pitchValue(PitchLaw law, double key);
 
 }  // namespace rmcli

@@ -109,6 +109,7 @@ struct Renderer::Graph {
   }
   int findPin(const Module& module, const std::string& name, Where where) const;
   double settingValue(const Module& module, const PinSetting& setting) const;
+  double ownValue(const Module& module, const std::string& pinName) const;
   void feed(Module& module, int pin, Feed feed, Where where);
   int moduleIndex(std::string_view id) const;
   std::vector<Channel> channels(const SignalRef& ref) const;
@@ -197,6 +198,14 @@ double Renderer::Graph::settingValue(const Module& module, const PinSetting& set
   return setting.number;
 }
 
+// The value a module's pin has without notes: its constant in the patch, else its default text.
+double Renderer::Graph::ownValue(const Module& module, const std::string& pinName) const {
+  for (const PinSetting& setting : module.entry->pins)
+    if (setting.pin == pinName) return settingValue(module, setting);
+  const int index = findPin(module, pinName, module.entry->where);
+  return rmhost::parseNumber(pin(module, index).defaultText.value_or("0")).value_or(0.0);
+}
+
 void Renderer::Graph::feed(Module& module, int index, Feed by, Where where) {
   Feed& current = module.feeds[static_cast<size_t>(index)];
   if (by.kind == Feed::note && (current.kind == Feed::constant || current.kind == Feed::note))
@@ -231,6 +240,16 @@ void Renderer::Graph::checkPins() {
         fail(binding.where, "notes can only drive audio inputs; " + inQuotes(*name) + " of " +
                                 inQuotes(module.entry->id) + " is not one");
       feed(module, index, {Feed::notes, binding.where.line}, binding.where);
+    }
+    if (!binding.velocity.empty()) {
+      // The note's velocity scales the pin's own value, so it may also have a constant.
+      const int index = findPin(module, binding.velocity, binding.where);
+      const rmhost::PinInfo& info = pin(module, index);
+      if (info.direction == dirOutput || info.datatype == dtList)
+        fail(binding.where, "velocity can only drive a number input; " +
+                                inQuotes(binding.velocity) + " of " + inQuotes(module.entry->id) +
+                                " is not one");
+      feed(module, index, {Feed::note, binding.where.line}, binding.where);
     }
   }
   for (const NoteDef& note : patch.notes) {
@@ -422,7 +441,7 @@ void Renderer::Graph::scheduleParts() {
       notes.push_back(&note);
       timings.push_back(timing);
     }
-    const auto voices = allocateVoices(timings, part.voices, toClock(part.release, rate));
+    const auto cues = scheduleVoices(timings, part.voices, toClock(part.release, rate), pulse);
     for (const Module& module : modules) {
       if (module.entry->part != part.id) continue;
       NoteDrive drive;
@@ -430,10 +449,15 @@ void Renderer::Graph::scheduleParts() {
         auto index = [&](const std::string& name) {
           return name.empty() ? -1 : findPin(module, name, binding->where);
         };
-        drive.pitch = index(binding->pitch);
-        drive.gate = index(binding->gate);
-        drive.voiceGate = index(binding->voiceGate);
-        drive.trigger = index(binding->trigger);
+        drive.pins.pitch = index(binding->pitch);
+        drive.pins.law = binding->law;
+        drive.pins.gate = index(binding->gate);
+        drive.pins.voiceGate = index(binding->voiceGate);
+        drive.pins.trigger = index(binding->trigger);
+        drive.pins.velocity = index(binding->velocity);
+        drive.pins.sensitivity = binding->sensitivity;
+        if (drive.pins.velocity >= 0)
+          drive.pins.velocityLevel = ownValue(module, binding->velocity);
       }
       for (const NoteDef* note : notes)
         for (const NotePin& notePin : note->pins) {
@@ -442,17 +466,12 @@ void Renderer::Graph::scheduleParts() {
           if (std::find(drive.notePins.begin(), drive.notePins.end(), index) !=
               drive.notePins.end())
             continue;
-          double value =
-              rmhost::parseNumber(pin(module, index).defaultText.value_or("0")).value_or(0.0);
-          for (const PinSetting& setting : module.entry->pins)
-            if (setting.pin == notePin.setting.pin) value = settingValue(module, setting);
           drive.notePins.push_back(index);
-          drive.pinValues.push_back(value);
+          drive.pinValues.push_back(ownValue(module, notePin.setting.pin));
         }
       std::vector<NotePlay> plays;
       for (const NoteDef* note : notes) {
-        NotePlay play;
-        if (module.entry->notes) play.pitch = pitchValue(module.entry->notes->law, note->key);
+        NotePlay play{note->key, note->velocity, {}};
         play.pins.resize(drive.notePins.size());
         for (const NotePin& notePin : note->pins) {
           if (notePin.module != module.entry->id) continue;
@@ -463,7 +482,7 @@ void Renderer::Graph::scheduleParts() {
         }
         plays.push_back(std::move(play));
       }
-      for (const PinEvent& event : scheduleNotes(voices, drive, plays, pulse))
+      for (const PinEvent& event : pinEvents(cues, drive, plays, module.entry->voices))
         events.push_back(
             {event.clock, module.voices[static_cast<size_t>(event.voice)], event.pin, event.value});
     }

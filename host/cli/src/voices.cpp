@@ -5,93 +5,55 @@
 
 namespace rmcli {
 
-namespace {
-
-struct VoiceState {
-  int64_t start = -1;    // start of its current note, -1 before the first
-  int64_t noteEnd = 0;   // end of its current note
-  int64_t freeFrom = 0;  // clock from which it is free
-};
-
-int pickVoice(const std::vector<VoiceState>& voices, int64_t clock) {
-  int best = -1;
-  auto better = [&](int v, auto key) { return best < 0 || key(voices[v]) < key(voices[best]); };
-  for (int v = 0; v < static_cast<int>(voices.size()); ++v)
-    if (voices[v].freeFrom <= clock && better(v, [](const VoiceState& s) { return s.freeFrom; }))
-      best = v;
-  if (best >= 0) return best;
-  for (int v = 0; v < static_cast<int>(voices.size()); ++v)
-    if (voices[v].noteEnd <= clock && better(v, [](const VoiceState& s) { return s.noteEnd; }))
-      best = v;
-  if (best >= 0) return best;
-  for (int v = 0; v < static_cast<int>(voices.size()); ++v)
-    if (better(v, [](const VoiceState& s) { return s.start; })) best = v;
-  return best;
-}
-
-}  // namespace
-
-std::vector<std::vector<VoiceNote>> allocateVoices(const std::vector<NoteTiming>& notes, int voices,
-                                                   int64_t release) {
-  std::vector<int> order(notes.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
+std::vector<rmhost::VoiceEvent> scheduleVoices(const std::vector<NoteTiming>& notes, int voices,
+                                               int64_t release, int64_t pulse) {
+  std::vector<int> starts(notes.size());
+  std::iota(starts.begin(), starts.end(), 0);
+  std::vector<int> ends = starts;
+  std::stable_sort(starts.begin(), starts.end(),
                    [&](int a, int b) { return notes[a].start < notes[b].start; });
+  std::stable_sort(ends.begin(), ends.end(),
+                   [&](int a, int b) { return notes[a].end < notes[b].end; });
 
-  std::vector<VoiceState> state(static_cast<size_t>(voices));
-  std::vector<std::vector<VoiceNote>> result(static_cast<size_t>(voices));
-  for (int index : order) {
-    const NoteTiming& note = notes[index];
-    const int v = pickVoice(state, note.start);
-    state[v] = {note.start, note.end, note.end + release};
-    result[v].push_back({index, note.start, note.end, note.end + release, kNever});
+  // Every note's cues may wait at once: the whole patch is known in advance.
+  const auto capacity = static_cast<int32_t>(std::min<size_t>(8 * notes.size() + 64, INT32_MAX));
+  rmhost::VoiceAllocator allocator(voices, release, pulse, capacity);
+  std::vector<rmhost::VoiceEvent> cues;
+  auto keep = [&cues](const rmhost::VoiceEvent& event) { cues.push_back(event); };
+  size_t ended = 0;
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const int64_t clock = notes[starts[i]].start;
+    // Notes ending at a clock leave their voices before the notes starting there take one.
+    for (; ended < ends.size() && notes[ends[ended]].end <= clock; ++ended)
+      allocator.noteOff(notes[ends[ended]].end, ends[ended]);
+    allocator.noteOn(clock, starts[i]);
+    if (i + 1 == starts.size() || notes[starts[i + 1]].start != clock) allocator.drain(clock, keep);
   }
-  for (auto& played : result) {
-    for (size_t k = 0; k + 1 < played.size(); ++k) {
-      VoiceNote& note = played[k];
-      note.next = played[k + 1].start;
-      note.gateEnd = std::min(note.gateEnd, note.next - 1);
-      if (note.gateEnd <= note.start) note.gateEnd = kNever;
-      if (note.voiceEnd >= note.next) note.voiceEnd = kNever;
-    }
-  }
-  return result;
+  for (; ended < ends.size(); ++ended) allocator.noteOff(notes[ends[ended]].end, ends[ended]);
+  allocator.drain(rmhost::kNever, keep);
+  return cues;
 }
 
-std::vector<PinEvent> scheduleNotes(const std::vector<std::vector<VoiceNote>>& voices,
-                                    const NoteDrive& drive, const std::vector<NotePlay>& plays,
-                                    int64_t pulse) {
+std::vector<PinEvent> pinEvents(const std::vector<rmhost::VoiceEvent>& cues, const NoteDrive& drive,
+                                const std::vector<NotePlay>& plays, int voices) {
+  std::vector<std::vector<double>> current(static_cast<size_t>(voices), drive.pinValues);
   std::vector<PinEvent> events;
-  for (int v = 0; v < static_cast<int>(voices.size()); ++v) {
-    std::vector<double> current = drive.pinValues;
-    bool gateUp = false;
-    bool voiceUp = false;
-    auto emit = [&](int64_t clock, int pin, double value) {
-      if (pin >= 0) events.push_back({clock, v, pin, value});
+  for (const rmhost::VoiceEvent& cue : cues) {
+    const NotePlay& play = plays[static_cast<size_t>(cue.note)];
+    auto emit = [&](int32_t pin, double value) {
+      events.push_back({cue.clock, cue.voice, pin, value});
     };
-    for (const VoiceNote& note : voices[v]) {
-      const NotePlay& play = plays[note.note];
+    if (cue.cue == rmhost::VoiceCue::start) {
+      std::vector<double>& values = current[static_cast<size_t>(cue.voice)];
       for (size_t i = 0; i < drive.notePins.size(); ++i) {
         const double value = play.pins[i].value_or(drive.pinValues[i]);
-        if (value == current[i]) continue;
-        current[i] = value;
-        emit(note.start, drive.notePins[i], value);
+        if (value == values[i]) continue;
+        values[i] = value;
+        emit(drive.notePins[i], value);
       }
-      emit(note.start, drive.pitch, play.pitch);
-      if (!voiceUp) emit(note.start, drive.voiceGate, 1.0);
-      if (!gateUp) emit(note.start, drive.gate, 1.0);
-      emit(note.start, drive.trigger, 1.0);
-      const int64_t triggerEnd = std::min(note.start + pulse, note.next - 1);
-      if (triggerEnd > note.start) emit(triggerEnd, drive.trigger, 0.0);
-
-      gateUp = note.gateEnd == kNever;
-      if (!gateUp) emit(note.gateEnd, drive.gate, 0.0);
-      voiceUp = note.voiceEnd == kNever;
-      if (!voiceUp) emit(note.voiceEnd, drive.voiceGate, 0.0);
     }
+    rmhost::driveCue(drive.pins, cue, play.key, play.velocity, emit);
   }
-  std::stable_sort(events.begin(), events.end(),
-                   [](const PinEvent& a, const PinEvent& b) { return a.clock < b.clock; });
   return events;
 }
 
