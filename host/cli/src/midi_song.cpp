@@ -57,7 +57,7 @@ void checkRoute(const MidiRoute& route, const MidiFile& file, const std::string&
                                       (route.trackNumber > 0 || !route.trackName.empty()
                                            ? " in that track"
                                            : "") +
-                                      (used.empty() ? "" : " (notes are on channel " + used + ")"));
+                                      (used.empty() ? "" : " (channels with notes: " + used + ")"));
   }
 }
 
