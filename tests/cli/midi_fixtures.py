@@ -147,8 +147,9 @@ def smpte_song(out):
 
 def pedal_song(out):
     """Format 0 with a tempo change: the sustain pedal holds note ends until it is lifted, all
-    notes off (CC 123) ends the notes it finds, respecting the pedal, and notes still held at
-    the end of the file end there, at the end of the track (later than its last note)."""
+    notes off (CC 123) ends the notes it finds, respecting the pedal, all sound off (CC 120) ends
+    the notes of its channel, and notes still held at the end of the file end there, at the end
+    of the track (later than its last note)."""
     song = Song(ticks_per_beat=100, file_type=0)
     track = song.track("pedal")
     song.add(track, 0, mido.MetaMessage("set_tempo", tempo=600000))
@@ -162,7 +163,9 @@ def pedal_song(out):
         (320, on(0, 65, 70)), (330, control(0, 64, 100)),
         (340, control(0, 123, 0)),                                          # held by the pedal
         (360, control(0, 64, 0)),                                           # 65 ends here
-        (400, on(0, 67, 60)), (420, on(1, 48, 50)),                         # never released
+        (400, on(0, 67, 60)),                                               # never released
+        (420, on(1, 48, 50)), (430, on(1, 50, 40)),
+        (440, control(1, 120, 0)),                                          # both end here
     ]
     for tick, message in events:
         song.add(track, tick, message)
@@ -173,7 +176,8 @@ def pedal_song(out):
         (sample(s(250)), sample(s(300)), 64, 80, 1, 1),
         (sample(s(320)), sample(s(360)), 65, 70, 1, 1),
         (sample(s(400)), sample(s(500)), 67, 60, 1, 1),
-        (sample(s(420)), sample(s(500)), 48, 50, 2, 1),
+        (sample(s(420)), sample(s(440)), 48, 50, 2, 1),
+        (sample(s(430)), sample(s(440)), 50, 40, 2, 1),
     ])
 
 

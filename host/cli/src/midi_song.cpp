@@ -107,7 +107,7 @@ std::string plural(int64_t count, const std::string& what) {
 }
 
 std::string summary(const std::string& name, size_t notes, const rmhost::IgnoredMessages& ignored,
-                    int systemExclusive) {
+                    int systemExclusive, int soundOffs) {
   std::vector<std::string> parts;
   if (ignored.pitchBend) parts.push_back(plural(ignored.pitchBend, "pitch bend"));
   if (ignored.programChange) parts.push_back(plural(ignored.programChange, "program change"));
@@ -125,6 +125,10 @@ std::string summary(const std::string& name, size_t notes, const rmhost::Ignored
     parts.push_back(plural(ignored.system + systemExclusive, "system-exclusive message"));
   std::string line = name + ": " + plural(static_cast<int64_t>(notes), "note");
   for (size_t i = 0; i < parts.size(); ++i) line += (i == 0 ? "; ignored " : ", ") + parts[i];
+  // The renderer's voices keep their release after these: only the notes end.
+  if (soundOffs > 0)
+    line += "; " + plural(soundOffs, "all-sound-off message") +
+            " (CC 120) played as note-offs, release tails kept";
   return line;
 }
 
@@ -157,7 +161,8 @@ std::string addMidiNotes(const MidiDef& midi, const MidiFile& file, int sampleRa
     note.where = midi.fileWhere;
     notes.push_back(std::move(note));
   }
-  return summary(name, collector.notes().size(), layer.ignored(), file.systemExclusive);
+  return summary(name, collector.notes().size(), layer.ignored(), file.systemExclusive,
+                 collector.soundOffs());
 }
 
 }  // namespace rmcli
