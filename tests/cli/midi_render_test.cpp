@@ -167,6 +167,19 @@ TEST(MidiRender, RoutesSendTracksAndChannelsToParts) {
   }
 }
 
+TEST(MidiRender, FileFromTheCommandLineTakesThePlaceOfThePatchFiles) {
+  const std::string patch =
+      counterPatch(48000, midiTable("tempo", "route = [{ track = \"bass\", part = \"b\" }]\n") +
+                              midiTable("pedal") + "[[note]]\npart = \"b\"\nstart = 0\n"
+                                                   "length = 1\npitch = 60\n");
+  const auto played =
+      rmcli::parsePatch(replaced(patch, "TONE", TONE_PATH), {}, kFixtures / "smpte.mid");
+  EXPECT_EQ(played.notices, std::vector<std::string>{"smpte.mid: 3 notes"});
+  ASSERT_EQ(played.notes.size(), 4u);
+  EXPECT_EQ(played.notes[0].part, "b");  // the patch's own note
+  for (size_t i = 1; i < played.notes.size(); ++i) EXPECT_EQ(played.notes[i].part, "a");
+}
+
 TEST(MidiRender, LengthDefaultsToTheLastNoteEndAndItsRelease) {
   // pedal.mid ends its last notes at the end of its track, 115200; part "a" releases 0.25 s.
   const std::string patch = replaced(kCounter, "length = LENGTH\n", "") + midiTable("pedal");

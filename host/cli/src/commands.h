@@ -19,7 +19,7 @@ struct InfoOptions {
 
 struct RenderOptions {
   std::filesystem::path patch;
-  std::optional<std::filesystem::path> midi;  // a MIDI file the patch plays, instead of its own
+  std::optional<std::filesystem::path> midi;  // played instead of the patch's MIDI files
   std::filesystem::path output;  // empty: the MIDI file's or else the patch's name with .wav, here
   std::optional<std::filesystem::path> picture;
   SampleFormat format = SampleFormat::float32;

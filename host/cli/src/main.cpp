@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::ExistingFile);
     renderCommand->add_option("--midi", render.midi,
-                              "Play this Standard MIDI File with the patch (instead of the file "
-                              "its [[midi]] table names)")
+                              "Play this Standard MIDI File on the patch's first part (instead "
+                              "of its [[midi]] tables)")
         ->check(CLI::ExistingFile);
     renderCommand->add_option("-o,--output", render.output,
                               "WAV file to write (default: the MIDI file's or else the patch's "

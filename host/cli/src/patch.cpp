@@ -638,13 +638,9 @@ Patch parsePatch(std::string_view text, const std::filesystem::path& directory,
     if (const PartDef* part = patch.findPart(module.part)) module.voices = part->voices;
   for (const toml::table* table : tablesOf(root, "midi"))
     patch.midi.push_back(parseMidi(*table, directory));
-  if (midi) {  // a file given on the command line takes the place of the patch's one
-    if (patch.midi.size() > 1)
-      fail(patch.midi[1].where, "the patch plays several MIDI files; a file given on the command "
-                                "line can only take the place of one");
-    if (patch.midi.empty()) patch.midi.emplace_back();
+  if (midi) {  // a file given on the command line plays every note on the first part
+    patch.midi.assign(1, MidiDef{});
     patch.midi.front().file = *midi;
-    patch.midi.front().fileWhere = {};
   }
   addMidiFiles(patch);
   checkReferences(patch);

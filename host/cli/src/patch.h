@@ -171,7 +171,7 @@ struct Patch {
 };
 
 // Parses patch text and reads the MIDI files it names; `midi`, when given, takes the place of the
-// patch's MIDI file (or adds one that plays every note on the first part). Throws PatchError.
+// patch's [[midi]] tables and plays every note on the first part. Throws PatchError.
 Patch parsePatch(std::string_view text, const std::filesystem::path& directory = {},
                  const std::optional<std::filesystem::path>& midi = std::nullopt);
 // Reads and parses a patch file; throws PatchError (line 0 when the file cannot be read).
