@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const bool wellFormed = message.bytes[0] >= 0x80 && message.bytes[0] < 0xf0 &&
                               std::all_of(message.bytes + 1, message.bytes + message.size,
                                           [](uint8_t b) { return b < 0x80; });
-      const bool known = message.track >= 0 &&
-                         message.track < static_cast<int>(file.trackNames.size());
+      const bool known =
+          message.track >= 0 && message.track < static_cast<int>(file.trackNames.size());
       if (!ordered || !wellFormed || !known) std::abort();
       last = message.seconds;
     }

@@ -59,6 +59,7 @@ TEST(MidiFile, TempoMapAndSmpteTimeGiveTheWrittenTimes) {
 // A hand-made file: a longer header, a chunk of an unknown kind, running status kept across a
 // meta event and a track that ends without an end-of-track event.
 TEST(MidiFile, ReadsWhatTheFormatAllowsBesideTheCommonCase) {
+  // clang-format off
   const std::vector<uint8_t> data = {
       'M', 'T', 'h', 'd', 0, 0, 0, 8, 0, 1, 0, 1, 0, 100, 0xAB, 0xCD,  // 2 extra header bytes
       'X', 'Y', 'Z', 'W', 0, 0, 0, 2, 0x90, 0x90,                        // skipped
@@ -68,6 +69,7 @@ TEST(MidiFile, ReadsWhatTheFormatAllowsBesideTheCommonCase) {
       0x32, 60, 0,                      // running status: note off at tick 100
       0x00, 0xC3, 7,                    // program change, one data byte
       0x81, 0x00, 0x90};                // delta 128 and a cut message: past the chunk's end
+  // clang-format on
   try {
     rmcli::parseMidiFile(data);
     FAIL() << "accepted";

@@ -131,10 +131,9 @@ TEST(MidiRender, GateEdgesFallOnTheSamplesOfTheFile) {
     const int64_t frames = last + 1000;
     const auto audio = render(counterPatch(frames, midiTable(name)));
     ASSERT_EQ(audio.frames, frames);
-    EXPECT_EQ(firstDifference(audio, true, openGates(notes, frames, [](const Note&) {
-                return true;
-              })),
-              -1);
+    EXPECT_EQ(
+        firstDifference(audio, true, openGates(notes, frames, [](const Note&) { return true; })),
+        -1);
   }
 }
 
@@ -143,9 +142,9 @@ TEST(MidiRender, RoutesSendTracksAndChannelsToParts) {
   const int64_t frames = 170000;
   const auto lead = openGates(notes, frames, [](const Note& n) { return n.track == 2; });
   const auto bass = openGates(notes, frames, [](const Note& n) { return n.track == 3; });
-  for (const char* route : {"{ track = \"bass\", part = \"b\" }", "{ track = 3, part = \"b\" }",
-                            "{ channel = 2, part = \"b\" }",
-                            "{ track = 3, channel = 2, part = \"b\" }"}) {
+  for (const char* route :
+       {"{ track = \"bass\", part = \"b\" }", "{ track = 3, part = \"b\" }",
+        "{ channel = 2, part = \"b\" }", "{ track = 3, channel = 2, part = \"b\" }"}) {
     SCOPED_TRACE(route);
     const auto audio =
         render(counterPatch(frames, midiTable("tempo", "route = [" + std::string(route) + "]\n")));
@@ -155,8 +154,9 @@ TEST(MidiRender, RoutesSendTracksAndChannelsToParts) {
   // The first matching route wins; notes no route takes go to the table's part; [[note]]
   // tables play beside the file, and the file may start later.
   const auto audio = render(counterPatch(
-      frames + 24000, midiTable("tempo", "part = \"b\"\nstart = 0.5\nroute = [{ track = \"lead\", "
-                                         "part = \"a\" }, { track = 2, part = \"b\" }]\n") +
+      frames + 24000, midiTable("tempo",
+                                "part = \"b\"\nstart = 0.5\nroute = [{ track = \"lead\", "
+                                "part = \"a\" }, { track = 2, part = \"b\" }]\n") +
                           "[[note]]\npart = \"a\"\nstart = 0.25\nlength = 0.125\npitch = 60\n"));
   for (int64_t s = 0; s < frames + 24000; ++s) {
     const float note = s >= 12000 && s < 18000 ? 1.0f : 0.0f;
@@ -170,8 +170,9 @@ TEST(MidiRender, RoutesSendTracksAndChannelsToParts) {
 TEST(MidiRender, FileFromTheCommandLineTakesThePlaceOfThePatchFiles) {
   const std::string patch =
       counterPatch(48000, midiTable("tempo", "route = [{ track = \"bass\", part = \"b\" }]\n") +
-                              midiTable("pedal") + "[[note]]\npart = \"b\"\nstart = 0\n"
-                                                   "length = 1\npitch = 60\n");
+                              midiTable("pedal") +
+                              "[[note]]\npart = \"b\"\nstart = 0\n"
+                              "length = 1\npitch = 60\n");
   const auto played =
       rmcli::parsePatch(replaced(patch, "TONE", TONE_PATH), {}, kFixtures / "smpte.mid");
   EXPECT_EQ(played.notices, std::vector<std::string>{"smpte.mid: 3 notes"});
@@ -235,9 +236,10 @@ TEST(MidiRender, FileRendersLikeAPatchListingItsNotes) {
   std::string listed = kInstrument;
   for (const Note& note : expectedNotes("tempo")) {
     char line[160];
-    std::snprintf(line, sizeof line, "[[note]]\nstart = %.17g\nlength = %.17g\npitch = %d\n"
-                  "velocity = %d\n", note.start / 48000.0, (note.end - note.start) / 48000.0,
-                  note.key, note.velocity);
+    std::snprintf(line, sizeof line,
+                  "[[note]]\nstart = %.17g\nlength = %.17g\npitch = %d\n"
+                  "velocity = %d\n",
+                  note.start / 48000.0, (note.end - note.start) / 48000.0, note.key, note.velocity);
     listed += line;
   }
   const auto fromFile =
@@ -268,18 +270,24 @@ TEST(MidiRender, RoutesToWhatTheFileLacksAreRefusedAtTheirLine) {
   };
   for (const RouteMistake& mistake : mistakes) {
     SCOPED_TRACE(mistake.route);
-    const std::string patch = counterPatch(48000, midiTable("tempo", "route = [\n" +
-                                                                         std::string(mistake.route) +
-                                                                         "\n]\n"));
+    const std::string patch = counterPatch(
+        48000, midiTable("tempo", "route = [\n" + std::string(mistake.route) + "\n]\n"));
     try {
       rmcli::parsePatch(replaced(patch, "TONE", TONE_PATH));
       ADD_FAILURE() << "accepted";
     } catch (const rmcli::PatchError& error) {
-      EXPECT_NE(std::string(error.what()).find(mistake.message), std::string::npos)
-          << error.what();
+      EXPECT_NE(std::string(error.what()).find(mistake.message), std::string::npos) << error.what();
       const auto lines = std::count(patch.begin(), patch.end(), '\n');
       EXPECT_EQ(error.where().line, lines - 1) << error.what();  // the route's own line
     }
+  }
+  const std::string missing = counterPatch(48000, midiTable("nonesuch"));
+  try {
+    rmcli::parsePatch(replaced(missing, "TONE", TONE_PATH));
+    ADD_FAILURE() << "accepted";
+  } catch (const rmcli::PatchError& error) {
+    EXPECT_NE(std::string(error.what()).find("cannot read the MIDI file"), std::string::npos);
+    EXPECT_EQ(error.where().line, std::count(missing.begin(), missing.end(), '\n'));
   }
 }
 

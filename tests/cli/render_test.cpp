@@ -423,8 +423,8 @@ TEST_F(Rmhost, PlaysAMidiFileAndNamesWhatItIgnored) {
   std::ifstream table(midi / "malformed.tsv");
   for (std::string line; std::getline(table, line);) {
     const std::string name = line.substr(0, line.find('\t'));
-    const std::string offset = line.substr(name.size() + 1, line.find('\t', name.size() + 1) -
-                                                                name.size() - 1);
+    const std::string offset =
+        line.substr(name.size() + 1, line.find('\t', name.size() + 1) - name.size() - 1);
     SCOPED_TRACE(name);
     EXPECT_EQ(run("render tone.toml -o bad.wav --png bad.png --midi '" +
                   (midi / (name + ".mid")).string() + "'"),

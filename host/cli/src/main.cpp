@@ -29,9 +29,10 @@ int main(int argc, char** argv) {
     renderCommand->add_option("patch", render.patch, "Patch file (TOML)")
         ->required()
         ->check(CLI::ExistingFile);
-    renderCommand->add_option("--midi", render.midi,
-                              "Play this Standard MIDI File on the patch's first part (instead "
-                              "of its [[midi]] tables)")
+    renderCommand
+        ->add_option("--midi", render.midi,
+                     "Play this Standard MIDI File on the patch's first part (instead "
+                     "of its [[midi]] tables)")
         ->check(CLI::ExistingFile);
     renderCommand->add_option("-o,--output", render.output,
                               "WAV file to write (default: the MIDI file's or else the patch's "

@@ -143,11 +143,12 @@ Header readHeader(std::span<const uint8_t> data) {
     throw MidiFileError(0, "not a Standard MIDI File (it does not start with \"MThd\")");
   const size_t lengthAt = cursor.at();
   const uint32_t length = cursor.bigEndian(4, "the header length");
-  if (length < 6) throw MidiFileError(lengthAt, "the header is " + std::to_string(length) +
-                                                    " bytes long; it needs at least 6");
+  if (length < 6)
+    throw MidiFileError(
+        lengthAt, "the header is " + std::to_string(length) + " bytes long; it needs at least 6");
   if (length > data.size() - cursor.at())
-    throw MidiFileError(lengthAt, "the header length " + std::to_string(length) +
-                                      " runs past the end of the file");
+    throw MidiFileError(
+        lengthAt, "the header length " + std::to_string(length) + " runs past the end of the file");
   Header header;
   header.end = cursor.at() + length;
   const size_t formatAt = cursor.at();
@@ -203,8 +204,8 @@ Track readTrack(Cursor cursor, int index, MidiFile& file, std::vector<Clock::Tem
     } else if (running) {
       status = running;
     } else {
-      throw MidiFileError(statusAt, "a running status (data byte " + hex(status) +
-                                        ") with no status before it");
+      throw MidiFileError(
+          statusAt, "a running status (data byte " + hex(status) + ") with no status before it");
     }
     if (status < 0xf0) {
       running = status;
@@ -229,8 +230,8 @@ Track readTrack(Cursor cursor, int index, MidiFile& file, std::vector<Clock::Tem
       if (type == kMetaEndOfTrack) break;
       if (type == kMetaTempo) {
         if (length != 3)
-          throw MidiFileError(lengthAt, "a tempo event holds 3 bytes, this one " +
-                                            std::to_string(length));
+          throw MidiFileError(lengthAt,
+                              "a tempo event holds 3 bytes, this one " + std::to_string(length));
         tempos.push_back({tick, static_cast<uint32_t>(data[0] << 16 | data[1] << 8 | data[2])});
       } else if (type == kMetaTrackName && !named) {
         track.name.assign(data.begin(), data.end());
@@ -277,9 +278,8 @@ MidiFile parseMidiFile(std::span<const uint8_t> data) {
     at = end;
   }
   const Clock clock = clockOf(header.division, std::move(tempos));
-  std::stable_sort(
-      file.messages.begin(), file.messages.end(),
-      [](const MidiMessage& a, const MidiMessage& b) { return a.tick < b.tick; });
+  std::stable_sort(file.messages.begin(), file.messages.end(),
+                   [](const MidiMessage& a, const MidiMessage& b) { return a.tick < b.tick; });
   for (MidiMessage& message : file.messages) message.seconds = clock.seconds(message.tick);
   file.endSeconds = clock.seconds(endTick);
   const bool notes = std::any_of(file.messages.begin(), file.messages.end(), [](const auto& m) {

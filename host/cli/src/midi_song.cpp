@@ -52,12 +52,11 @@ void checkRoute(const MidiRoute& route, const MidiFile& file, const std::string&
       probe.channel = channel;
       if (hasNotes(file, probe)) used += (used.empty() ? "" : ", ") + std::to_string(channel);
     }
-    throw PatchError(route.where, name + " has no notes on channel " +
-                                      std::to_string(route.channel) +
-                                      (route.trackNumber > 0 || !route.trackName.empty()
-                                           ? " in that track"
-                                           : "") +
-                                      (used.empty() ? "" : " (channels with notes: " + used + ")"));
+    throw PatchError(
+        route.where,
+        name + " has no notes on channel " + std::to_string(route.channel) +
+            (route.trackNumber > 0 || !route.trackName.empty() ? " in that track" : "") +
+            (used.empty() ? "" : " (channels with notes: " + used + ")"));
   }
 }
 

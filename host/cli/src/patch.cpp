@@ -447,9 +447,11 @@ void addMidiFiles(Patch& patch) {
       fail(midi.where, "[[midi]] plays part " + inQuotes(midi.part) + ", which is not defined");
     for (const MidiRoute& route : midi.routes)
       if (!patch.findPart(route.part))
-        fail(route.where, "the route plays part " + inQuotes(route.part) +
-                              ", which is not defined");
+        fail(route.where,
+             "the route plays part " + inQuotes(route.part) + ", which is not defined");
     const std::string name = midi.file.filename().string();
+    if (!std::ifstream(midi.file, std::ios::binary))
+      fail(midi.fileWhere, "cannot read the MIDI file " + midi.file.string());
     MidiFile file;
     try {
       file = loadMidiFile(midi.file);

@@ -160,10 +160,10 @@ struct Patch {
   std::vector<Connection> connections;
   std::vector<GainDef> gains;
   std::vector<MixDef> mix;
-  std::vector<NoteDef> notes;       // chords already split into single notes, then MIDI notes
+  std::vector<NoteDef> notes;  // chords already split into single notes, then MIDI notes
   std::vector<MidiDef> midi;
   std::vector<std::string> notices;  // for the render's summary: what the MIDI files held
-  std::filesystem::path directory;  // where relative plug-in paths start
+  std::filesystem::path directory;   // where relative plug-in paths start
 
   const PartDef* findPart(std::string_view id) const;
   const ModuleDef* findModule(std::string_view id) const;
