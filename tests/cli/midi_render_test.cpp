@@ -281,13 +281,19 @@ TEST(MidiRender, RoutesToWhatTheFileLacksAreRefusedAtTheirLine) {
       EXPECT_EQ(error.where().line, lines - 1) << error.what();  // the route's own line
     }
   }
-  const std::string missing = counterPatch(48000, midiTable("nonesuch"));
-  try {
-    rmcli::parsePatch(replaced(missing, "TONE", TONE_PATH));
-    ADD_FAILURE() << "accepted";
-  } catch (const rmcli::PatchError& error) {
-    EXPECT_NE(std::string(error.what()).find("cannot read the MIDI file"), std::string::npos);
-    EXPECT_EQ(error.where().line, std::count(missing.begin(), missing.end(), '\n'));
+  // Files that cannot be played: refused at their "file" line.
+  for (const auto& [name, message] :
+       {std::pair{"nonesuch", "cannot read the MIDI file"},
+        {"far-end",
+         "far-end.mid lasts 1398102 s; a render from a MIDI file lasts at most 3600 s"}}) {
+    const std::string patch = counterPatch(48000, midiTable(name));
+    try {
+      rmcli::parsePatch(replaced(patch, "TONE", TONE_PATH));
+      ADD_FAILURE() << "accepted";
+    } catch (const rmcli::PatchError& error) {
+      EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
+      EXPECT_EQ(error.where().line, std::count(patch.begin(), patch.end(), '\n'));
+    }
   }
 }
 

@@ -12,6 +12,7 @@ namespace {
 // Room for every key of every channel at once, and for a good many repeated keys on top; a file
 // that holds more drops its oldest notes, as a live instrument would.
 constexpr int32_t kHeldNotes = 4096;
+constexpr double kLongestFile = 3600.0;  // seconds, like the longest [render] length
 
 std::string inQuotes(std::string_view text) {
   return "\"" + std::string(text) + "\"";
@@ -137,6 +138,13 @@ std::string addMidiNotes(const MidiDef& midi, const MidiFile& file, int sampleRa
                          std::vector<NoteDef>& notes) {
   const std::string name = midi.file.filename().string();
   for (const MidiRoute& route : midi.routes) checkRoute(route, file, name);
+  // Held notes end with the file, so a file that lasts hours (a damaged delta time, often) would
+  // make a render of hours.
+  if (midi.start + file.endSeconds > kLongestFile)
+    throw PatchError(midi.fileWhere, name + " lasts " +
+                                         std::to_string(std::lround(file.endSeconds)) +
+                                         " s; a render from a MIDI file lasts at most " +
+                                         std::to_string(std::lround(kLongestFile)) + " s");
 
   const double rate = sampleRate;
   auto clockOf = [&](double seconds) { return std::llround((midi.start + seconds) * rate); };
