@@ -2,7 +2,8 @@
 // with the tempo map (or the SMPTE time code) turning ticks into seconds.
 //
 // Read strictly: a damaged file is refused with the byte offset of the damage rather than played
-// in part, so that a render never silently loses the end of a song.
+// in part, so that a render never silently loses the end of a song. (Debian's SMF library does
+// the opposite, reports no offsets and cannot read SMPTE time, hence this small reader.)
 #pragma once
 
 #include <cstddef>
