@@ -1,8 +1,8 @@
 // libFuzzer target: one module library (PLUGIN_PATH) hosted by the stand-in host, with every
-// host action taken from the fuzz input: sample rate, block size, clones created, opened and
-// destroyed, pin values and streams of arbitrary bits, process calls split anywhere, events of
-// any type on valid pins, and dispatcher requests. The sanitizers turn any memory error,
-// undefined behaviour or leak into a finding.
+// host action taken from the fuzz input: sample rate, block size, the pins the host keeps, clones
+// created, opened and destroyed, pin values and streams of arbitrary bits, process calls split
+// anywhere, events of any type on valid pins, and dispatcher requests, null pointers included. The
+// sanitizers turn any memory error, undefined behaviour or leak into a finding.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -41,6 +41,11 @@ class FuzzHost {
     config.sampleRate = in.ConsumeFloatingPointInRange(8000.0f, 192000.0f);
     config.blockSize = in.ConsumeIntegralInRange<int32_t>(1, 300);
     config.logRequests = false;
+    // Now and then a host that keeps fewer pins than the module describes.
+    if (in.ConsumeIntegralInRange(0, 7) == 0) {
+      const auto described = static_cast<int32_t>(library->info().pins.size());
+      config.pinCount = in.ConsumeIntegralInRange<int32_t>(0, described);
+    }
     session_ = std::make_unique<rmhost::Session>(config);
     session_->setSplitter([this](rmhost::InstanceId, int32_t, int32_t remaining) {
       return in_.ConsumeBool() ? remaining : in_.ConsumeIntegralInRange<int32_t>(1, remaining);
@@ -182,7 +187,8 @@ class FuzzHost {
     const int32_t index = in_.ConsumeIntegral<int32_t>();
     const int32_t value = in_.ConsumeIntegral<int32_t>();
     PinDescription scratch{};
-    void* pointer = opcode == opDescribePin ? &scratch : nullptr;
+    // A pin description request sometimes comes without a description to fill.
+    void* pointer = opcode == opDescribePin && in_.ConsumeBool() ? &scratch : nullptr;
     // A host sets rates and block sizes in the ranges it runs at; other requests carry anything.
     if (opcode == opSetSampleRate) {
       session_->dispatch(id, opcode, index, value, pointer,

@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset default
 cmake --build --preset default -j "$(nproc)"
-for program in swarm/swarm_dsp_bench swarm/swarm_render_bench vellum/vellum_bench demo/demo_bench; do
+for program in swarm/swarm_dsp_bench swarm/swarm_render_bench vellum/vellum_bench demo/demo_bench \
+               lv2/lv2_bench; do
   echo "== $program"
   "build/default/bench/$program" "$@"
 done

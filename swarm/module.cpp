@@ -41,7 +41,7 @@ Module::~Module() {
 }
 
 bool Module::describePin(int32_t index, PinDescription* description) {
-  if (index < 0 || index >= pins::count) return false;
+  if (index < 0 || index >= pins::count || description == nullptr) return false;
   const pins::PinEntry& entry = pins::table[index];
   description->variable = pinVariable(index);
   description->direction = entry.direction;
@@ -127,6 +127,12 @@ void Module::open() {
   bankTuned = false;
 
   if (voiceList == nullptr && !listWithheld) shareNewVoiceList();
+
+  // A host that keeps fewer pins than described never gives the others their buffers: the
+  // voice cannot read its inputs or write its outputs, so it renders nothing at all.
+  if (!hasAllPins()) {
+    setProcessFunction(ProcessReference{reinterpret_cast<void*>(&emptyProcess), {0, 0, 0}});
+  }
 }
 
 // Gives a new list to every clone that has none, with slots in the host's clone order. Clones

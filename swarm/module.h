@@ -8,8 +8,9 @@
 //
 // Process functions: renderFast while a note sounds; it hands a block to renderGeneral (sample by
 // sample: gate, retune, fade of a stolen voice, filter start) whenever the steady state does not
-// hold; renderTail after the gate fell. The fields are public so that tests can observe an
-// instance through its record.
+// hold; renderTail after the gate fell. A voice whose host keeps fewer pins than it describes
+// has the empty process function instead and never touches a pin. The fields are public so that
+// tests can observe an instance through its record.
 #pragma once
 
 #include <cstdint>

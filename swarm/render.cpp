@@ -52,17 +52,22 @@ void Module::renderGeneral(int32_t offset, int32_t frames) noexcept {
     }
     const float syncNow = sync[at] * 10.0f;
     if (syncNow > prevSync && mayRetune) retune(offset, j, block);
+    double left = 0.0;
+    double right = 0.0;
     if (bankTuned) {
-      double left = 0.0;
-      double right = 0.0;
       for (uint32_t k = 0; k < oscCount; ++k) dsp::stepOscillator(oscillators[k], left, right);
-      if (oscsRecomputed) {
-        if (filtersNeedInit) {
-          stage.initialise(sampleRate, oscCount);
-          filtersNeedInit = false;
-        }
-        oscsRecomputed = false;
+    }
+    // The flags move at every gated-on sample, silent or not: a voice whose first note takes
+    // over another voice's bank must find its own start-up initialisation already done, or it
+    // would restart the copied follower and filters at its retune.
+    if (oscsRecomputed) {
+      if (filtersNeedInit) {
+        stage.initialise(sampleRate, oscCount);
+        filtersNeedInit = false;
       }
+      oscsRecomputed = false;
+    }
+    if (bankTuned) {
       const dsp::StereoSample out = stage.process(left, right, block.mean, sampleRate, level);
       outputL[at] = out.left;
       outputR[at] = out.right;

@@ -1,17 +1,18 @@
 #include "rmhost/session.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
-#include <unordered_map>
 
 namespace rmhost {
 
 namespace {
 
-thread_local int tModuleDepth = 0;    // module process/event calls in progress
-thread_local int tCallbackDepth = 0;  // host callbacks in progress
+thread_local int tModuleDepth = 0;     // module process/event calls in progress
+thread_local int tCallbackDepth = 0;   // host callbacks in progress
+thread_local int tHostAudioDepth = 0;  // AudioThreadScopes in force
 
 // Marks a module's process or event call for the length of a scope.
 struct ModuleCallScope {
@@ -24,15 +25,74 @@ struct CallbackScope {
   ~CallbackScope() { --tCallbackDepth; }
 };
 
-struct Owner {
-  Session* session;
-  InstanceId id;
+// Which session and instance a record belongs to, for the callback. Sessions on different
+// threads share it (one session may create instances while another runs), so it is a fixed
+// open-addressing table of atomics: lookups never lock or allocate and never see a torn entry.
+class OwnerTable {
+ public:
+  static constexpr size_t kSlots = size_t{1} << 14;
+
+  bool insert(const ModuleRecord* record, Session* session, InstanceId id) {
+    for (size_t n = 0, i = slotOf(record); n < kSlots; ++n, i = (i + 1) % kSlots) {
+      Slot& slot = slots_[i];
+      const ModuleRecord* seen = slot.record.load(std::memory_order_acquire);
+      if (seen != nullptr && seen != tombstone()) continue;
+      if (!slot.claimed.exchange(true, std::memory_order_acq_rel)) {
+        slot.session.store(session, std::memory_order_relaxed);
+        slot.id.store(id, std::memory_order_relaxed);
+        slot.record.store(record, std::memory_order_release);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool find(const ModuleRecord* record, Session*& session, InstanceId& id) const {
+    for (size_t n = 0, i = slotOf(record); n < kSlots; ++n, i = (i + 1) % kSlots) {
+      const Slot& slot = slots_[i];
+      const ModuleRecord* seen = slot.record.load(std::memory_order_acquire);
+      if (seen == nullptr) return false;
+      if (seen != record) continue;
+      session = slot.session.load(std::memory_order_relaxed);
+      id = slot.id.load(std::memory_order_relaxed);
+      return true;
+    }
+    return false;
+  }
+
+  void erase(const ModuleRecord* record) {
+    for (size_t n = 0, i = slotOf(record); n < kSlots; ++n, i = (i + 1) % kSlots) {
+      Slot& slot = slots_[i];
+      const ModuleRecord* seen = slot.record.load(std::memory_order_acquire);
+      if (seen == nullptr) return;
+      if (seen != record) continue;
+      slot.record.store(tombstone(), std::memory_order_release);
+      slot.claimed.store(false, std::memory_order_release);
+      return;
+    }
+  }
+
+ private:
+  struct Slot {
+    std::atomic<const ModuleRecord*> record{nullptr};  // null: never used; tombstone: free again
+    std::atomic<bool> claimed{false};
+    std::atomic<Session*> session{nullptr};
+    std::atomic<InstanceId> id{-1};
+  };
+  static const ModuleRecord* tombstone() {
+    static const ModuleRecord kFreed{};
+    return &kFreed;
+  }
+  static size_t slotOf(const ModuleRecord* record) {
+    return static_cast<size_t>((reinterpret_cast<uintptr_t>(record) >> 4) * 0x9E3779B97F4A7C15ull) %
+           kSlots;
+  }
+  Slot slots_[kSlots];
 };
 
-// Which session and instance a record belongs to, for the callback.
-std::unordered_map<const ModuleRecord*, Owner>& owners() {
-  static std::unordered_map<const ModuleRecord*, Owner> map;
-  return map;
+OwnerTable& owners() {
+  static OwnerTable table;
+  return table;
 }
 
 // A double written into an integer pin variable: saturated, NaN as 0.
@@ -52,7 +112,15 @@ T saturate(double v) {
 }  // namespace
 
 bool onModuleAudioPath() noexcept {
-  return tModuleDepth > 0 && tCallbackDepth == 0;
+  return tHostAudioDepth > 0 || (tModuleDepth > 0 && tCallbackDepth == 0);
+}
+
+AudioThreadScope::AudioThreadScope() noexcept {
+  ++tHostAudioDepth;
+}
+
+AudioThreadScope::~AudioThreadScope() {
+  --tHostAudioDepth;
 }
 
 struct PendingEvent {
@@ -97,10 +165,10 @@ struct Session::Instance {
 intptr_t hostCallback(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
                       float) {
   CallbackScope scope;
-  const auto it = owners().find(record);
-  if (it == owners().end()) return 0;
-  Session& session = *it->second.session;
-  return session.onRequest(session.get(it->second.id), opcode, index, value, ptr);
+  Session* session = nullptr;
+  InstanceId id = -1;
+  if (!owners().find(record, session, id)) return 0;
+  return session->onRequest(session->get(id), opcode, index, value, ptr);
 }
 
 namespace {
@@ -110,7 +178,7 @@ intptr_t RM_CALL callbackEntry(ModuleRecord* record, int32_t opcode, int32_t ind
 }
 }  // namespace
 
-Session::Session(const SessionConfig& config) : config_(config) {
+Session::Session(const SessionConfig& config) : config_(config), blockFrames_(config.blockSize) {
   if (config_.blockSize < 1) throw std::invalid_argument("block size must be at least 1");
 }
 
@@ -135,11 +203,15 @@ InstanceId Session::createWith(Library& library, int32_t group, int32_t index, i
   if (record == nullptr) return -1;
 
   auto inst = std::make_unique<Instance>();
+  inst->queue.reserve(static_cast<size_t>(std::max(config_.eventCapacity, 0)));
   inst->id = static_cast<InstanceId>(instances_.size());
   inst->group = group;
   inst->record = record;
   inst->doneUntil = blockStart_;
-  owners()[record] = Owner{this, inst->id};
+  if (!owners().insert(record, this, inst->id)) {
+    record->dispatcherEntry(record, opClose, 0, 0, nullptr, 0.0f);
+    return -1;
+  }
 
   record->dispatcherEntry(record, opSetSampleRate, 0, 0, nullptr, config_.sampleRate);
   record->dispatcherEntry(record, opSetBlockSize, 0, config_.blockSize, nullptr, 0.0f);
@@ -235,6 +307,8 @@ Session::Instance& Session::get(InstanceId id) const {
 
 void Session::writeVariable(Instance& inst, int32_t pin) {
   if (pin < 0 || static_cast<size_t>(pin) >= inst.descriptions.size()) return;
+  // A host that keeps fewer pins than the module describes never writes the others.
+  if (config_.pinCount >= 0 && pin >= config_.pinCount) return;
   void* variable = inst.descriptions[static_cast<size_t>(pin)].variable;
   if (variable == nullptr) return;
   const double value = inst.feeds[static_cast<size_t>(pin)].value;
@@ -265,7 +339,7 @@ void Session::fillHostBuffers(Instance& inst, int32_t from) {
     if (isOutput || feed.wiredFrom >= 0) continue;
     float* out = inst.buffers[pin].data() + from;
     if (feed.stream) {
-      feed.stream(blockStart_ + from, out, frames);
+      if (blockFrames_ > from) feed.stream(blockStart_ + from, out, blockFrames_ - from);
     } else if (feed.stale || from > 0) {
       std::fill(out, out + frames, static_cast<float>(feed.value));
       feed.stale = from > 0;
@@ -335,12 +409,19 @@ void Session::beginBlock() {
 }
 
 void Session::endBlock() {
-  blockStart_ += config_.blockSize;
+  blockStart_ += blockFrames_;
   position_ = 0;
+  blockFrames_ = config_.blockSize;
   for (auto& inst : instances_) inst->doneUntil = std::max(inst->doneUntil, blockStart_);
 }
 
 void Session::runBlock() {
+  runBlock(config_.blockSize);
+}
+
+void Session::runBlock(int32_t frames) {
+  if (frames <= 0) return;
+  blockFrames_ = std::min(frames, config_.blockSize);
   beginBlock();
   for (auto& inst : instances_) {
     if (inst->record != nullptr && inst->opened) runInstance(*inst);
@@ -364,8 +445,10 @@ void Session::deliverDue(Instance& inst, int64_t upTo) {
       writeVariable(inst, event.pin);
     } else if (event.stream && feed.wiredFrom < 0) {
       feed.stream = std::move(event.stream);
-      feed.stream(blockStart_ + from, inst.buffers[static_cast<size_t>(event.pin)].data() + from,
-                  config_.blockSize - from);
+      if (blockFrames_ > from) {
+        feed.stream(blockStart_ + from, inst.buffers[static_cast<size_t>(event.pin)].data() + from,
+                    blockFrames_ - from);
+      }
     }
     ModuleEvent message{0, eventPinStatus, event.status, 0, event.pin};
     deliver(inst.id, message, from);
@@ -373,13 +456,13 @@ void Session::deliverDue(Instance& inst, int64_t upTo) {
 }
 
 void Session::runInstance(Instance& inst) {
-  const int64_t blockEnd = blockStart_ + config_.blockSize;
+  const int64_t blockEnd = blockStart_ + blockFrames_;
   int32_t pos = 0;
-  while (pos < config_.blockSize && inst.record != nullptr) {
+  while (pos < blockFrames_ && inst.record != nullptr) {
     position_ = pos;
     inst.doneUntil = blockStart_ + pos;
     deliverDue(inst, blockStart_ + pos);
-    int32_t until = config_.blockSize;
+    int32_t until = blockFrames_;
     if (!inst.queue.empty() && inst.queue.front().clock < blockEnd) {
       until = static_cast<int32_t>(inst.queue.front().clock - blockStart_);
     }
@@ -432,6 +515,10 @@ intptr_t Session::dispatch(InstanceId id, int32_t opcode, int32_t index, int32_t
     return 1;
   }
   return inst.record->dispatcherEntry(inst.record, opcode, index, value, ptr, opt);
+}
+
+int32_t Session::pendingEvents(InstanceId id) const {
+  return static_cast<int32_t>(get(id).queue.size());
 }
 
 bool Session::asleep(InstanceId id) const {

@@ -20,7 +20,8 @@ VoiceAllocator::VoiceAllocator(int32_t voices, int64_t release, int64_t pulse, i
     : voices_(static_cast<size_t>(std::max(voices, 1))),
       capacity_(static_cast<size_t>(std::max(capacity, 16))),
       release_(std::max<int64_t>(release, 0)),
-      pulse_(std::max<int64_t>(pulse, 1)) {
+      pulse_(std::max<int64_t>(pulse, 1)),
+      inUse_(static_cast<int32_t>(voices_.size())) {
   // Room for every voice's gate and voice-gate ends besides the capacity, so that note-offs and
   // silence never need more.
   pending_.reserve(capacity_ + 3 * voices_.size());
@@ -32,10 +33,14 @@ void VoiceAllocator::reset() {
   nextOrder_ = 0;
 }
 
+void VoiceAllocator::setVoices(int32_t voices) {
+  inUse_ = std::clamp(voices, 1, this->voices());
+}
+
 int32_t VoiceAllocator::pick(int64_t clock) const {
   int32_t best = -1;
   auto lowest = [&](auto key, auto eligible) {
-    for (int32_t v = 0; v < voices(); ++v)
+    for (int32_t v = 0; v < inUse_; ++v)
       if (eligible(voices_[v]) && (best < 0 || key(voices_[v]) < key(voices_[best]))) best = v;
   };
   lowest([](const Voice& s) { return s.freeFrom; },

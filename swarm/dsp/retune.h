@@ -14,12 +14,15 @@
 //
 // Every result is finite whatever the parameters: a negative or non-numeric partial count means
 // no partials beyond the carrier; non-finite frequencies fall back to maxFrequency (carrier) or
-// no partials (modulator); a non-numeric decay or blend counts as 0, a blend is held within
-// +-kMaxWaveMix, and a decay is held where its series still fits a double; where decay^(n+1) is
-// exactly 1 (decay 1, or -1 with n + 1 even) the gain is 1/(n+1), its limit at decay 1. Finite
-// parameters inside those bounds keep their exact results.
+// no partials (modulator); a non-numeric decay or blend counts as 0. A decay is held only where
+// the closed form's products would pass the largest double, and a blend only where the
+// oscillator's contribution could no longer be squared in the output stage; both bounds sit
+// within a factor of a few of real overflow, so every parameter the arithmetic can carry keeps
+// its exact result. Where decay^(n+1) is exactly 1 (decay 1, or -1 with n + 1 even) the gain is
+// 1/(n+1), its limit at decay 1.
 #pragma once
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
@@ -51,16 +54,17 @@ struct OscillatorTuning {
   double waveMix;
 };
 
-// Beyond this the blend only drives the sums towards overflow; within it even the largest series
-// sums stay far inside the float range of the outputs.
-inline constexpr double kMaxWaveMix = 1e12;
-
 namespace detail {
 
 inline constexpr double kLn2 = 0.6931471805599453;
+inline constexpr double kLn4 = 1.3862943611198906;
 inline constexpr double kLn10 = 2.302585092994046;
-// ln(1e300): bound on |decay|^(n+2), which keeps the closed form's products finite.
-inline constexpr double kLnSeriesBound = 690.7755278982137;
+// ln(DBL_MAX / 2): the largest magnitude the closed form may reach, with a factor two of headroom
+// for rounding and for the drift of the running phasors between renormalisations.
+inline constexpr double kLnLargest = 709.0895657128241;
+// Largest magnitude of one oscillator's contribution: the output stage squares the DC-filtered
+// mean of the contributions (up to twice the largest one), and left^2 + right^2 must stay finite.
+inline constexpr double kLargestContribution = 0x1p508;
 // Largest partial count whose n + 1 still fits a 32-bit integer.
 inline constexpr int32_t kMaxPartials = 2147483646;
 
@@ -81,16 +85,45 @@ inline double realPower(double base, int32_t e) noexcept {
   return r;
 }
 
-inline double boundedDecay(double d, int32_t n) noexcept {
-  if (std::isnan(d)) return 0.0;
-  if (std::fabs(d) <= 1.0) return d;
-  const double limit = std::exp(kLnSeriesBound / (static_cast<double>(n) + 2.0));
-  return std::fabs(d) > limit ? std::copysign(limit, d) : d;
+// With x = |decay| > 1 and p = x^(n+1), the closed form S = (P - 1)/(M - 1) multiplies numbers
+// up to (p + 1)(x + 1) <= 4 p x before it divides, and |S| reaches (p - 1)/(x - 1), which is below
+// both p / (x - 1) and (n + 1) p. A decay is kept when all of these stay below kLnLargest.
+inline bool seriesFits(double x, int32_t n) noexcept {
+  const double count = static_cast<double>(n) + 1.0;
+  const double lnX = std::log(x);
+  const double lnP = count * lnX;
+  const double products = lnP + lnX + kLn4;
+  const double sum = lnP + std::fmin(std::log(count), -std::log(x - 1.0));
+  return products <= kLnLargest && sum <= kLnLargest;
 }
 
-inline double boundedWaveMix(double w) noexcept {
+// A decay whose series the arithmetic cannot carry is pulled in towards 1 until it can; the
+// limit takes the looser of the two sum bounds, so it always fits.
+inline double boundedDecay(double d, int32_t n) noexcept {
+  if (std::isnan(d)) return 0.0;
+  const double x = std::fabs(d);
+  if (x <= 1.0 || seriesFits(x, n)) return d;
+  const double count = static_cast<double>(n) + 1.0;
+  const double lnLimit =
+      std::fmin((kLnLargest - kLn4) / (count + 1.0), (kLnLargest - std::log(count)) / count);
+  return std::copysign(std::exp(lnLimit), d);
+}
+
+// Largest magnitude of the oscillator's series, gain * sum of |decay|^p for p = 0 .. n: the
+// factor by which the blend scales into the contribution.
+inline double seriesPeak(const OscillatorState& s) noexcept {
+  const double x = std::fabs(s.decay);
+  const double sum =
+      s.decayPowN == 1.0 || x == 1.0 ? s.partialCount : (std::fabs(s.decayPowN) - 1.0) / (x - 1.0);
+  return std::fabs(s.gain) * sum;
+}
+
+// The contribution is (1 - w) A + w B with |A|, |B| <= peak: held so that (2|w| + 1) peak stays
+// within kLargestContribution.
+inline double boundedWaveMix(double w, double peak) noexcept {
   if (std::isnan(w)) return 0.0;
-  return std::fmax(-kMaxWaveMix, std::fmin(w, kMaxWaveMix));
+  const double limit = std::fmin((kLargestContribution / peak - 1.0) * 0.5, DBL_MAX);
+  return std::fmax(-limit, std::fmin(w, limit));
 }
 
 }  // namespace detail
@@ -114,12 +147,11 @@ inline OscillatorTuning tuneOscillator(const RetuneParams& p, double position, d
   } else if (std::fabs(f) > p.maxFrequency) {
     f = p.maxFrequency;
   }
-  return {f, m, n, detail::boundedDecay(decay, n), detail::boundedWaveMix(p.waveMix)};
+  return {f, m, n, detail::boundedDecay(decay, n), p.waveMix};
 }
 
 inline void applyTuning(OscillatorState& s, const OscillatorTuning& t,
                         double phaseStepPerHz) noexcept {
-  s.waveMix = t.waveMix;
   const double carrierAngle = phaseStepPerHz * t.frequency;
   const double modulatorAngle = phaseStepPerHz * t.modulatorFrequency;
   s.carrierStep = {std::cos(carrierAngle), std::sin(carrierAngle)};
@@ -142,6 +174,7 @@ inline void applyTuning(OscillatorState& s, const OscillatorTuning& t,
   s.modulator = scale(s.modulator, d);
   s.modulatorPowN = scale(s.modulatorPowN, s.decayPowN);
   s.carrier = scale(s.carrier, s.gain);
+  s.waveMix = detail::boundedWaveMix(t.waveMix, detail::seriesPeak(s));
 }
 
 inline void retuneBank(OscillatorBank& bank, uint32_t count, const RetuneParams& p) noexcept {

@@ -403,6 +403,38 @@ TEST_F(Rmhost, RefusedPatchNamesTheLineAndLeavesNoFile) {
   EXPECT_EQ(files(), (std::vector<std::string>{"bad.toml", "broken.toml"}));
 }
 
+// A MIDI file on the command line: its notes on the patch's first part, the messages nothing
+// follows named in the summary, the WAV file named after the song; a damaged file leaves nothing.
+TEST_F(Rmhost, PlaysAMidiFileAndNamesWhatItIgnored) {
+  const fs::path midi = MIDI_FIXTURES;
+  write("tone.toml", withTone(kGatePatch));
+  ASSERT_EQ(run("render tone.toml --midi '" + (midi / "ignored.mid").string() + "'"), 0) << err_;
+  EXPECT_NE(out_.find("ignored.mid: 2 notes; ignored 3 pitch bends, 2 program changes, "
+                      "2 controller messages (CC 1, 7), 1 channel pressure message, "
+                      "1 poly pressure message, 1 system-exclusive message\n"),
+            std::string::npos)
+      << out_;
+  EXPECT_NE(out_.find("wrote ignored.wav (0.10 s"), std::string::npos) << out_;
+  EXPECT_EQ(run("render tone.toml -q -o quiet.wav --midi '" + (midi / "tempo.mid").string() + "'"),
+            0);
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(files(), (std::vector<std::string>{"ignored.wav", "quiet.wav", "tone.toml"}));
+
+  std::ifstream table(midi / "malformed.tsv");
+  for (std::string line; std::getline(table, line);) {
+    const std::string name = line.substr(0, line.find('\t'));
+    const std::string offset =
+        line.substr(name.size() + 1, line.find('\t', name.size() + 1) - name.size() - 1);
+    SCOPED_TRACE(name);
+    EXPECT_EQ(run("render tone.toml -o bad.wav --png bad.png --midi '" +
+                  (midi / (name + ".mid")).string() + "'"),
+              1);
+    EXPECT_EQ(err_.rfind("tone.toml: error: " + name + ".mid: byte " + offset + ": ", 0), 0u)
+        << err_;
+    EXPECT_EQ(files(), (std::vector<std::string>{"ignored.wav", "quiet.wav", "tone.toml"}));
+  }
+}
+
 TEST_F(Rmhost, InfoListsPinsAsTextAndJson) {
   const std::string dir = fs::path(TONE_PATH).parent_path().string();
   ASSERT_EQ(run("--plugin-path '" + dir + "' info cli_test_tone"), 0) << err_;

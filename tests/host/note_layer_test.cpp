@@ -259,6 +259,27 @@ TEST(VoiceAllocator, SilenceEndsEverythingAtItsClockAndFreesTheVoices) {
   EXPECT_EQ(voices.waiting(), 5u);     // note 2: start, voice gate, gate, trigger on and off
 }
 
+TEST(VoiceAllocator, VoicesInUseAndReleaseChangeForLaterNotes) {
+  VoiceAllocator voices(4, 100, 5);
+  voices.setVoices(2);
+  EXPECT_EQ(voices.noteOn(0, 0), 0);
+  EXPECT_EQ(voices.noteOn(1, 1), 1);
+  EXPECT_EQ(voices.noteOn(2, 2), 0);  // two in use: the oldest note's voice, not voice 2
+  voices.setVoices(99);               // held to the voices made
+  EXPECT_EQ(voices.voicesInUse(), 4);
+  EXPECT_EQ(voices.noteOn(3, 3), 2);
+  voices.setVoices(0);
+  EXPECT_EQ(voices.voicesInUse(), 1);
+
+  voices.setRelease(1000);  // a note ending now keeps its voice 1000 clocks
+  voices.noteOff(10, 1);
+  int64_t voiceOff = -1;
+  voices.drain(rmhost::kNever, [&](const VoiceEvent& event) {
+    if (event.voice == 1 && event.cue == VoiceCue::voiceOff) voiceOff = event.clock;
+  });
+  EXPECT_EQ(voiceOff, 1010);
+}
+
 TEST(VoiceAllocator, RefusesNotesBeyondItsCapacityAndKeepsTheRest) {
   VoiceAllocator voices(4, 0, 1, 16);
   int taken = 0;

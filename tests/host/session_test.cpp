@@ -6,6 +6,7 @@
 #include "loaded_library.h"
 #include "probe_module.h"
 #include "rackmill/module_base.h"
+#include "rmhost/alloc_counter.h"
 #include "rmhost/session.h"
 
 namespace {
@@ -157,6 +158,76 @@ TEST_F(SessionTest, PinCountAndBlockSizeReachTheModule) {
   EXPECT_EQ(session->record(id)->sampleRate, 22050.0f);
   EXPECT_EQ(session->record(id)->blockSize, 100);
   EXPECT_EQ(static_cast<RMModule_base*>(a.object)->pinCount(), 7);
+}
+
+TEST_F(SessionTest, ShortBlocksAdvanceTheClockByTheirLengthAndKeepEventsExact) {
+  const auto id = add(a, dirInput);
+  session->open(id);
+  std::vector<std::pair<int32_t, int32_t>> calls;
+  std::vector<std::pair<int64_t, int32_t>> streamed;
+  session->setSplitter([&](rmhost::InstanceId, int32_t pos, int32_t remaining) {
+    calls.emplace_back(pos, remaining);
+    return remaining;
+  });
+  session->setStream(
+      id, 0,
+      [&](int64_t clock, float* out, int32_t frames) {
+        streamed.emplace_back(clock, frames);
+        for (int32_t i = 0; i < frames; ++i) out[i] = static_cast<float>(clock + i);
+      },
+      3);
+  session->setValue(id, 0, 0.5, 15);
+  session->runBlock(10);
+  session->runBlock(0);  // nothing happens
+  EXPECT_EQ(session->clock(), 10);
+  session->runBlock(22);
+  EXPECT_EQ(session->clock(), 32);
+  // Calls: [0,3) [3,10) in the first block; [10,15) [15,32) in the second.
+  const std::vector<std::pair<int32_t, int32_t>> expectedCalls{{0, 3}, {3, 7}, {0, 5}, {5, 17}};
+  EXPECT_EQ(calls, expectedCalls);
+  // The stream fills only the frames of each block, from its start clock.
+  const std::vector<std::pair<int64_t, int32_t>> expectedStream{{3, 7}, {10, 22}};
+  EXPECT_EQ(streamed, expectedStream);
+  EXPECT_EQ(a.valueSeen, 0.5f);
+  session->runBlock(kBlock + 5);  // capped at the block size
+  EXPECT_EQ(session->clock(), 32 + kBlock);
+}
+
+TEST_F(SessionTest, RunningAndPinChangesStayOffTheHeapWithinTheEventCapacity) {
+  ASSERT_TRUE(rmhost::allocationCounterWorks());
+  session =
+      std::make_unique<rmhost::Session>(rmhost::SessionConfig{48000.0f, kBlock, -1, false, 64});
+  const auto id = add(a, dirInput);
+  session->open(id);
+  session->runBlock(5);
+  rmhost::AllocationCounts counts;
+  {
+    rmhost::AudioThreadScope audioThread;
+    rmhost::armAllocationCounter(true);
+    for (int run = 0; run < 20; ++run) {
+      for (int k = 0; k < 8; ++k) session->setValue(id, 0, run + k, session->clock() + k);
+      session->runBlock(1 + run % kBlock);
+    }
+    counts = rmhost::audioPathHeapOperations();
+    rmhost::armAllocationCounter(false);
+  }
+  EXPECT_EQ(counts.total(), 0u);
+  EXPECT_EQ(session->pendingEvents(id), 0);
+}
+
+TEST_F(SessionTest, CallbacksFindTheirInstanceAfterManyInstancesCameAndWent) {
+  // More instances than the process-wide owner table has slots, one at a time: freed slots are
+  // taken again and lookups still find the live instance.
+  const int32_t group = session->addGroup();
+  for (int i = 0; i < 20000; ++i) session->destroy(session->create(probeLibrary(), group));
+  const auto first = add(a, dirOutput, group);
+  const auto second = add(b, dirOutput, group);
+  session->open(first);
+  session->open(second);
+  session->beginBlock();
+  run(second, b.cloneWalkOperation, 0);
+  ASSERT_EQ(b.cloneCount, 2);
+  EXPECT_EQ(b.cloneRecords[0], session->record(first));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // The swarm module as a host sees it: identity, pins, open values and the voice list's sharing.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -166,6 +167,48 @@ TEST(SwarmModule, CrowdedAndLateClones) {
   voices.session.destroy(voices.ids[0]);
   EXPECT_EQ(voices[1].voiceList, nullptr);
   EXPECT_EQ(voices[34].voiceList, own);
+}
+
+// A host that keeps fewer pins than described writes only their variables. The voices then
+// render nothing: no crash through the buffers they were never given, no note, and an output
+// the host kept stays as the host left it.
+TEST(SwarmModule, AShortPinTableGivesSilentVoices) {
+  for (int32_t kept : {0, 1, 5, 10, 19}) {
+    SCOPED_TRACE(kept);
+    rmhost::SessionConfig config{44100.0f, 64, kept, true};
+    rmhost::Session session(config);
+    const int32_t group = session.addGroup();
+    std::vector<rmhost::InstanceId> ids;
+    for (int i = 0; i < 2; ++i) {
+      ids.push_back(session.create(swarmLibrary(), group));
+      for (int32_t pin : {pins::gate, pins::sync, pins::oscs, pins::fc1}) {
+        if (pin < kept) session.setInitial(ids.back(), pin, 1.0);
+      }
+    }
+    for (rmhost::InstanceId id : ids) session.open(id);
+    for (rmhost::InstanceId id : ids) {
+      float* left = session.buffer(id, pins::outputL);
+      std::fill(left, left + 64, -1.0f);
+      for (int32_t pin : {pins::gate, pins::sync}) {
+        if (pin < kept) session.setValue(id, pin, 2.0, 10);
+      }
+    }
+    session.runBlock();
+    session.dispatch(ids[0], opResume);
+    session.runBlock();
+    for (rmhost::InstanceId id : ids) {
+      EXPECT_FALSE(moduleOf(session, id).noteArmed);
+      EXPECT_EQ(session.buffer(id, pins::outputL)[63], -1.0f);
+    }
+  }
+}
+
+TEST(SwarmModule, DescribePinWithoutADescriptionAnswersNo) {
+  Voices voices(1);
+  for (int32_t index : {0, 19, 20}) {
+    EXPECT_EQ(voices.session.dispatch(voices.ids[0], opDescribePin, index, 0, nullptr), 0);
+  }
+  EXPECT_EQ(voices.session.dispatch(voices.ids[0], opHostMessage, 0, 0, nullptr), 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Note-on, the hand-over of the previous note's bank, bank-change tracking, the wake-up and its
 // announcements, and the phase set-up.
+#include <algorithm>
 #include <cmath>
 #include <complex>
 
@@ -127,6 +128,42 @@ TEST(SwarmNotes, NextNoteContinuesThePreviousBank) {
     EXPECT_NEAR(o.carrier.re, expected.real(), 1e-12) << k;
     EXPECT_NEAR(o.carrier.im, expected.imag(), 1e-12) << k;
   }
+}
+
+// Two voices gated on from the start; the first plays for 200 blocks, then the second takes its
+// bank over at a block start. Sessions process voices in creation order, so the copy is the
+// first voice's state at the end of that block: the second voice's block continues the first
+// voice's waveform and level, and equals the first voice's next block up to the rounding of
+// the retune.
+TEST(SwarmNotes, HandOverKeepsTheFollowerAndFiltersPastTheRetune) {
+  Voices v(2, sounding({{pins::poly, 2}}));
+  v.note(0, 0);
+  v.run(200);
+  const swarm::Module& a = v[0];
+  swarm::Module& b = v[1];
+  const int64_t handOver = v.session.clock();
+  v.note(1, handOver);
+  v.run(1);
+  ASSERT_TRUE(b.stateCopied);
+  ASSERT_FALSE(b.notePending);
+  EXPECT_FALSE(b.oscsRecomputed);
+  EXPECT_FALSE(b.filtersNeedInit);
+  // The long-settled level smoother was not restarted: no glide from 40 Hz, no follower at 0.5.
+  EXPECT_FALSE(b.stage.levelSmoother.gliding);
+  EXPECT_EQ(b.stage.levelSmoother.cutoff, a.stage.levelSmoother.cutoff);
+  EXPECT_EQ(b.stage.peak.fallFactor, a.stage.peak.fallFactor);
+
+  const std::vector<float> second(v.out(1, pins::outputL), v.out(1, pins::outputL) + 1024);
+  v.run(1);
+  const float* first = v.out(0, pins::outputL);
+  double largestDifference = 0.0;
+  double peak = 0.0;
+  for (size_t j = 0; j < second.size(); ++j) {
+    largestDifference = std::max(largestDifference, std::fabs(double(second[j]) - first[j]));
+    peak = std::max(peak, std::fabs(double(first[j])));
+  }
+  EXPECT_GT(peak, 0.1);
+  EXPECT_LT(largestDifference, 1e-4 * peak);
 }
 
 TEST(SwarmNotes, BankChangesForbidTheCopyOnce) {

@@ -392,5 +392,53 @@ TEST(SwarmRender, NoHeapAllocationOnTheAudioPath) {
   rmhost::armAllocationCounter(false);
 }
 
+// "a_1" 1.01 over 70000 partials: 1.01^70001 is about 3e302, which the closed form still
+// carries, so the decay stays as given. The carrier's gain (about 3e-305) and the modulator's
+// power are so far from 1 that their squares leave the double range; the renormalisation at
+// the end of every block must keep them at their lengths, or the oscillator falls silent.
+TEST(SwarmRender, LongSeriesKeepTheirDecayAndKeepSounding) {
+  Voices v(1, withGate({{pins::oscs, 1},
+                        {pins::partials, 70000},
+                        {pins::fm1, 0.0001},
+                        {pins::fc1, 0.5},
+                        {pins::a1, 1.01}}));
+  v.note(0, 0);
+  v.run(1);
+  const dsp::OscillatorState& s = v[0].oscillators[0];
+  const double d = double(1.01f);
+  EXPECT_EQ(s.decay, d);
+  EXPECT_NEAR(std::log(s.decayPowN) / std::log(d), 70001.0, 1e-6);
+  EXPECT_EQ(s.gain, (d - 1.0) / (s.decayPowN - 1.0));
+
+  const Stereo later = record(v, 0, 250);  // every block renormalised slot 0
+  EXPECT_NEAR(std::hypot(s.carrier.re / s.gain, s.carrier.im / s.gain), 1.0, 1e-9);
+  EXPECT_NEAR(std::hypot(s.modulatorPowN.re / s.decayPowN, s.modulatorPowN.im / s.decayPowN), 1.0,
+              1e-9);
+  float peak = 0.0f;
+  for (size_t j = later.left.size() - 50 * 1024; j < later.left.size(); ++j) {
+    peak = std::max(peak, std::hypot(later.left[j], later.right[j]));
+  }
+  EXPECT_GT(peak, 0.01f);
+}
+
+// A blend far outside 0 to 1 is used as given as long as the contribution it scales can be
+// squared in the output stage; the output stays finite and normalised.
+TEST(SwarmRender, LargeWaveBlendsAreUsedAsGiven) {
+  for (float wave : {1e13f, 3e38f, -3e38f}) {
+    SCOPED_TRACE(wave);
+    Voices v(1, withGate({{pins::oscs, 2},
+                          {pins::partials, 3},
+                          {pins::fm1, 0.5},
+                          {pins::fc1, 0.5},
+                          {pins::a1, 0.5},
+                          {pins::wave1, wave}}));
+    v.note(0, 0);
+    const Stereo out = record(v, 0, 20);
+    EXPECT_EQ(v[0].oscillators[1].waveMix, double(wave));
+    EXPECT_TRUE(allFinite(out, 1e4));   // the follower starts from 0.5, far below the sums
+    EXPECT_FALSE(allFinite(out, 0.1));  // sounding
+  }
+}
+
 }  // namespace
 }  // namespace swarm_test

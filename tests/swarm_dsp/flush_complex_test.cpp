@@ -26,6 +26,21 @@ TEST(Flush, PassesLargeValuesAndRemovesSubnormals) {
   EXPECT_NE(flush(1.234e-30), 1.234e-30);  // the coarsening really happens
 }
 
+// The plain formula wherever the squares stay normal; the same direction where they do not.
+TEST(Normalise, KeepsTheDirectionOfTinyAndHugePhasors) {
+  const Complex plain = swarm::dsp::normalise({3.0, -4.0});
+  EXPECT_EQ(plain.re, 3.0 * (1.0 / std::sqrt(25.0)));
+  EXPECT_EQ(plain.im, -4.0 * (1.0 / std::sqrt(25.0)));
+  for (double scale : {1e-160, 3e-305, DBL_TRUE_MIN * 5.0, 1e160, 1e300}) {
+    const Complex z = swarm::dsp::normalise({3.0 * scale, -4.0 * scale});
+    EXPECT_NEAR(z.re, 0.6, 1e-15) << scale;
+    EXPECT_NEAR(z.im, -0.8, 1e-15) << scale;
+  }
+  const Complex zero = swarm::dsp::normalise({0.0, -0.0});
+  EXPECT_EQ(zero.re, 0.0);
+  EXPECT_EQ(zero.im, 0.0);
+}
+
 std::complex<double> naivePower(Complex z, int n) {
   std::complex<double> r{1.0, 0.0};
   for (int i = 0; i < n; ++i) r *= std::complex<double>{z.re, z.im};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <complex>
 #include <limits>
@@ -305,6 +306,45 @@ TEST(BankPaths, TheFastestPathIsTheWidestThisProcessorRuns) {
     }
   }
   EXPECT_TRUE(processorRuns(BankPath::single));
+}
+
+// A decay is held only where the closed form would pass the largest double: one just inside
+// stays as given, one far outside is held within a few powers of e of the overflow, and the
+// held oscillator renders and renormalises finitely.
+TEST(Retune, DecayIsHeldOnlyNearOverflow) {
+  struct Case {
+    int32_t partials;
+    double fits;  // its series stays finite
+  };
+  const double lnLargest = std::log(DBL_MAX);
+  for (const Case& c : {Case{0, 1e150}, Case{1, 1e100}, Case{7, 1e33}, Case{70000, 1.0101},
+                        Case{2147483646, 1.00000032}}) {
+    SCOPED_TRACE(c.partials);
+    RetuneParams p = baseParams();  // no modulator: the partial count is not cut
+    p.partials = c.partials;
+    for (double sign : {1.0, -1.0}) {
+      EXPECT_EQ(tuneOscillator(p, 0.0, 0.0, sign * c.fits).decay, sign * c.fits);
+      const double held = tuneOscillator(p, 0.0, 0.0, sign * 1e300).decay;
+      EXPECT_EQ(std::copysign(1.0, held), sign);
+      // ln of |decay|^(n+2), the size of the closed form's largest products
+      const double lnProducts = (c.partials + 2.0) * std::log(std::fabs(held));
+      EXPECT_GT(lnProducts, lnLargest - 25.0);
+      EXPECT_LT(lnProducts, lnLargest);
+
+      OscillatorState s;
+      s.carrier = unit(0.3);
+      s.modulator = unit(0.0);  // at phase 0 the sum reaches its largest magnitude
+      applyTuning(s, tuneOscillator(p, 0.0, 0.0, held), p.phaseStepPerHz);
+      for (int block = 0; block < 3; ++block) {
+        double left = 0.0;
+        double right = 0.0;
+        for (int j = 0; j < 64; ++j) stepOscillator(s, left, right);
+        ASSERT_TRUE(std::isfinite(left) && std::isfinite(right)) << block;
+        renormalise(s);
+        EXPECT_NEAR(std::hypot(s.carrier.re / s.gain, s.carrier.im / s.gain), 1.0, 1e-9);
+      }
+    }
+  }
 }
 
 bool finite(Complex z) {

@@ -122,6 +122,31 @@ TEST(Validator, CrashNamesTheSeedOnStderrFirst) {
 #endif
 }
 
+// A module that renders through pins a short table never gave it, or fills a description
+// through a null pointer, crashes the check; the case is named on stderr first.
+void checkWithoutSessions(const char* path) {
+  rmhost::runCheck(CheckOptions{path, 1, 0, {}, &std::cerr}, std::cout);
+  std::exit(0);
+}
+
+TEST(Validator, ShortPinTablesAndNullPointersAreTriedAndNamed) {
+  const CheckReport report = check(GOOD_PATH, 0);
+  EXPECT_TRUE(report.passed()) << describe(report);
+  EXPECT_EQ(report.shortPinCounts, (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_GT(report.nullPointerRequests, 0);
+  const std::string text = describe(report);
+  const std::string line =
+      "hosts keeping fewer pins than described: 0 1 2 pins; requests with a null "
+      "pointer: " +
+      std::to_string(report.nullPointerRequests) + "\n";
+  EXPECT_NE(text.find(line), std::string::npos) << text;
+
+  const auto crashed = [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; };
+  EXPECT_EXIT(checkWithoutSessions(IGNORESPINCOUNT_PATH), crashed, "short pin table: 0 of 3 pins");
+  EXPECT_EXIT(checkWithoutSessions(NULLDESCRIPTION_PATH), crashed,
+              "null pointers in dispatcher opcodes 6 and 12, before open");
+}
+
 TEST(Validator, MalformedDescriptionsAndExtraExportsAreReported) {
   const CheckReport report = check(BADSTATIC_PATH, 0);
   const auto count = [&](FailureKind kind) {

@@ -86,7 +86,7 @@ int runInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
 int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err) {
   const std::string patchName = options.patch.string();
   try {
-    const Patch patch = loadPatch(options.patch);
+    const Patch patch = loadPatch(options.patch, options.midi);
     Renderer renderer(patch, finderFor(options.pluginPath));
 
     const auto start = std::chrono::steady_clock::now();
@@ -98,8 +98,9 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
+    const std::filesystem::path named = options.midi ? *options.midi : options.patch;
     const std::filesystem::path wavPath =
-        options.output.empty() ? options.patch.stem().concat(".wav") : options.output;
+        options.output.empty() ? named.stem().concat(".wav") : options.output;
     PendingFile wav(wavPath);
     writeWav(wav.path(), audio, options.format);
     std::unique_ptr<PendingFile> png;
@@ -118,6 +119,7 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
       err << "rmhost: warning: the mix peaks at " << decibels(levels.peak) << " and is clipped in "
           << wavPath.string() << "; lower [render] gain\n";
     if (options.quiet) return 0;
+    for (const std::string& notice : patch.notices) out << notice << '\n';
     char summary[160];
     std::snprintf(summary, sizeof summary, "%.2f s, %d Hz, stereo, %s, peak %s", seconds,
                   audio.sampleRate, formatName(options.format), decibels(levels.peak).c_str());

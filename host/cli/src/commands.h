@@ -19,7 +19,8 @@ struct InfoOptions {
 
 struct RenderOptions {
   std::filesystem::path patch;
-  std::filesystem::path output;  // empty: the patch's name with .wav, in the current directory
+  std::optional<std::filesystem::path> midi;  // played instead of the patch's MIDI files
+  std::filesystem::path output;  // empty: the MIDI file's or else the patch's name with .wav, here
   std::optional<std::filesystem::path> picture;
   SampleFormat format = SampleFormat::float32;
   bool quiet = false;

@@ -29,8 +29,14 @@ int main(int argc, char** argv) {
     renderCommand->add_option("patch", render.patch, "Patch file (TOML)")
         ->required()
         ->check(CLI::ExistingFile);
+    renderCommand
+        ->add_option("--midi", render.midi,
+                     "Play this Standard MIDI File on the patch's first part (instead "
+                     "of its [[midi]] tables)")
+        ->check(CLI::ExistingFile);
     renderCommand->add_option("-o,--output", render.output,
-                              "WAV file to write (default: the patch name with .wav, here)");
+                              "WAV file to write (default: the MIDI file's or else the patch's "
+                              "name with .wav, here)");
     renderCommand->add_option("--png", render.picture,
                               "Also draw waveform and spectrogram into this PNG file");
     renderCommand->add_option("--bits", bits, "Sample format: 32 (float, default), 24 or 16")

@@ -9,6 +9,9 @@
 
 #include <toml++/toml.h>
 
+#include "midi_file.h"
+#include "midi_song.h"
+
 namespace rmcli {
 
 std::string describeError(const std::string& file, const PatchError& error) {
@@ -395,6 +398,70 @@ MixDef parseMix(const toml::table& table) {
   return mix;
 }
 
+MidiRoute parseRoute(const toml::node& node) {
+  const toml::table* table = node.as_table();
+  if (!table)
+    fail(whereOf(node), "each route of [[midi]] is a table like { track = 2, part = \"bass\" }");
+  TableReader reader(*table, "a route of [[midi]]", {"track", "channel", "part"});
+  MidiRoute route;
+  route.where = reader.where();
+  route.part = reader.string("part");
+  if (const toml::node* track = reader.find("track")) {
+    if (track->is_string())
+      route.trackName = reader.stringOf(*track, "track");
+    else
+      route.trackNumber = reader.integer("track", 1, 65535, 0);
+  }
+  route.channel = reader.integer("channel", 1, 16, 0);
+  if (route.trackName.empty() && route.trackNumber == 0 && route.channel == 0)
+    fail(route.where, "a route names a track (by name or number), a channel (1 to 16) or both");
+  return route;
+}
+
+MidiDef parseMidi(const toml::table& table, const std::filesystem::path& directory) {
+  TableReader reader(table, "[[midi]]", {"file", "part", "start", "route"});
+  MidiDef midi;
+  midi.where = reader.where();
+  midi.fileWhere = whereOf(reader.require("file"));
+  midi.file = reader.string("file");
+  if (midi.file.is_relative()) midi.file = directory / midi.file;
+  midi.part = reader.optionalString("part").value_or("");
+  midi.start = reader.number("start", 0.0, 3600.0, 0.0);
+  if (const toml::node* routes = reader.find("route")) {
+    const toml::array* list = routes->as_array();
+    if (!list) fail(whereOf(*routes), "\"route\" of [[midi]] is a list of tables");
+    for (const toml::node& route : *list) midi.routes.push_back(parseRoute(route));
+  }
+  return midi;
+}
+
+// Reads each MIDI file and adds its notes to the patch's notes; the file's errors are reported
+// at its "file" key with their byte offset.
+void addMidiFiles(Patch& patch) {
+  for (MidiDef& midi : patch.midi) {
+    if (midi.part.empty()) {
+      if (patch.parts.empty()) fail(midi.where, "a MIDI file needs a [[part]] to play it");
+      midi.part = patch.parts.front().id;
+    }
+    if (!patch.findPart(midi.part))
+      fail(midi.where, "[[midi]] plays part " + inQuotes(midi.part) + ", which is not defined");
+    for (const MidiRoute& route : midi.routes)
+      if (!patch.findPart(route.part))
+        fail(route.where,
+             "the route plays part " + inQuotes(route.part) + ", which is not defined");
+    const std::string name = midi.file.filename().string();
+    if (!std::ifstream(midi.file, std::ios::binary))
+      fail(midi.fileWhere, "cannot read the MIDI file " + midi.file.string());
+    MidiFile file;
+    try {
+      file = loadMidiFile(midi.file);
+    } catch (const MidiFileError& error) {
+      fail(midi.fileWhere, name + ": byte " + std::to_string(error.offset()) + ": " + error.what());
+    }
+    patch.notices.push_back(addMidiNotes(midi, file, patch.render.sampleRate, patch.notes));
+  }
+}
+
 double noteKey(const toml::node& node) {
   if (const auto* name = node.as_string()) {
     const auto key = parseNoteName(name->get());
@@ -459,12 +526,12 @@ void parseNote(const toml::table& table, std::vector<NoteDef>& notes, const std:
 
 void checkTopLevel(const toml::table& root) {
   static constexpr std::string_view kKnown[] = {"render", "part", "module", "connect",
-                                                "gain",   "mix",  "note"};
+                                                "gain",   "mix",  "note",   "midi"};
   for (auto&& [key, node] : root)
     if (std::find(std::begin(kKnown), std::end(kKnown), key.str()) == std::end(kKnown))
       fail(whereOf(key.source()),
            "unknown key " + inQuotes(key.str()) +
-               " (a patch has render, part, module, connect, gain, mix and note)");
+               " (a patch has render, part, module, connect, gain, mix, note and midi)");
 }
 
 // Cross-references within the patch: unique names, parts, modules and gains that exist.
@@ -537,7 +604,8 @@ double defaultLength(const Patch& patch) {
 
 }  // namespace
 
-Patch parsePatch(std::string_view text, const std::filesystem::path& directory) {
+Patch parsePatch(std::string_view text, const std::filesystem::path& directory,
+                 const std::optional<std::filesystem::path>& midi) {
   toml::table root;
   try {
     root = toml::parse(text);
@@ -570,17 +638,26 @@ Patch parsePatch(std::string_view text, const std::filesystem::path& directory) 
   }
   for (auto& module : patch.modules)
     if (const PartDef* part = patch.findPart(module.part)) module.voices = part->voices;
+  for (const toml::table* table : tablesOf(root, "midi"))
+    patch.midi.push_back(parseMidi(*table, directory));
+  if (midi) {  // a file given on the command line plays every note on the first part
+    patch.midi.assign(1, MidiDef{});
+    patch.midi.front().file = *midi;
+  }
+  addMidiFiles(patch);
   checkReferences(patch);
   if (!patch.render.length) patch.render.length = defaultLength(patch);
   return patch;
 }
 
-Patch loadPatch(const std::filesystem::path& file) {
+Patch loadPatch(const std::filesystem::path& file,
+                const std::optional<std::filesystem::path>& midi) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw PatchError({}, "cannot read the patch file");
   std::ostringstream text;
   text << in.rdbuf();
-  return parsePatch(text.str(), file.parent_path());
+  return parsePatch(text.str(), file.parent_path(),
+                    midi ? std::optional(std::filesystem::absolute(*midi)) : std::nullopt);
 }
 
 }  // namespace rmcli

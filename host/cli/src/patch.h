@@ -124,6 +124,27 @@ struct MixDef {
   Where where;
 };
 
+// Which notes of a MIDI file a part plays: those of a track (by name or by number, 1 being the
+// first track chunk), of a channel (1 to 16), or of a channel within a track.
+struct MidiRoute {
+  std::string trackName;  // empty: any track, or the one numbered
+  int trackNumber = 0;    // 0: any track, or the one named
+  int channel = 0;        // 0: any channel
+  std::string part;
+  Where where;
+};
+
+// A MIDI file that the patch plays. A note goes to the part of the first route that takes its
+// note-on, else to `part`.
+struct MidiDef {
+  std::filesystem::path file;  // resolved against the patch's directory
+  std::string part;            // the first part when the patch does not say
+  double start = 0.0;          // seconds in the render where the file begins
+  std::vector<MidiRoute> routes;
+  Where where;
+  Where fileWhere;
+};
+
 struct RenderSettings {
   int sampleRate = 48000;
   int blockSize = 256;
@@ -139,18 +160,23 @@ struct Patch {
   std::vector<Connection> connections;
   std::vector<GainDef> gains;
   std::vector<MixDef> mix;
-  std::vector<NoteDef> notes;       // chords already split into single notes
-  std::filesystem::path directory;  // where relative plug-in paths start
+  std::vector<NoteDef> notes;  // chords already split into single notes, then MIDI notes
+  std::vector<MidiDef> midi;
+  std::vector<std::string> notices;  // for the render's summary: what the MIDI files held
+  std::filesystem::path directory;   // where relative plug-in paths start
 
   const PartDef* findPart(std::string_view id) const;
   const ModuleDef* findModule(std::string_view id) const;
   const GainDef* findGain(std::string_view id) const;
 };
 
-// Parses patch text; throws PatchError.
-Patch parsePatch(std::string_view text, const std::filesystem::path& directory = {});
+// Parses patch text and reads the MIDI files it names; `midi`, when given, takes the place of the
+// patch's [[midi]] tables and plays every note on the first part. Throws PatchError.
+Patch parsePatch(std::string_view text, const std::filesystem::path& directory = {},
+                 const std::optional<std::filesystem::path>& midi = std::nullopt);
 // Reads and parses a patch file; throws PatchError (line 0 when the file cannot be read).
-Patch loadPatch(const std::filesystem::path& file);
+Patch loadPatch(const std::filesystem::path& file,
+                const std::optional<std::filesystem::path>& midi = std::nullopt);
 
 // "C4" (60), "F#3", "Bb2", "A-1": a MIDI note number; nullopt when the text is no note name.
 std::optional<double> parseNoteName(std::string_view text);

@@ -6,6 +6,7 @@
 // Both classes allocate only when constructed and may be used on an audio thread.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -132,8 +133,13 @@ class VoiceAllocator {
   void noteOff(int64_t clock, int32_t note);
   // Ends every note at once and frees every voice, without release time.
   void silence(int64_t clock);
-  // Back to the state after construction.
+  // Back to the state after construction, but for the voices in use and the release time.
   void reset();
+  // Notes from now on take only voices 0 to `voices` - 1 (at least 1, at most the voices made).
+  // Notes already on other voices play on; a host that wants them gone silences first.
+  void setVoices(int32_t voices);
+  // Release time of the notes that end from now on.
+  void setRelease(int64_t release) { release_ = std::max<int64_t>(release, 0); }
 
   // Calls each(const VoiceEvent&) for the waiting cues before `until`, in clock order (one clock:
   // voice by voice, each voice's notes in the order given, each note's cues in cue order).
@@ -146,6 +152,7 @@ class VoiceAllocator {
   }
 
   int32_t voices() const { return static_cast<int32_t>(voices_.size()); }
+  int32_t voicesInUse() const { return inUse_; }
   size_t waiting() const { return pending_.size(); }
 
  private:
@@ -172,6 +179,7 @@ class VoiceAllocator {
   int64_t release_;
   int64_t pulse_;
   int64_t nextOrder_ = 0;
+  int32_t inUse_ = 0;  // voices new notes may take
 };
 
 // The pin changes that one cue gives a module, through emit(pin, value); `key` and `velocity` are

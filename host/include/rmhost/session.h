@@ -42,9 +42,14 @@ struct Request {
 
 struct SessionConfig {
   float sampleRate = 44100.0f;
-  int32_t blockSize = 1024;  // frames per block; also written with opcode 3
-  int32_t pinCount = -1;     // answer of opcode 14; -1: the number of described pins
+  int32_t blockSize = 1024;  // largest block in frames; also written with opcode 3
+  // Answer of opcode 14, the pins the host keeps: only their variables are written. -1: the
+  // number of described pins.
+  int32_t pinCount = -1;
   bool logRequests = true;
+  // Pending pin changes each instance can hold without allocating. A host on a real-time thread
+  // sets it (and logRequests false) so that running and changing pins never touch the heap.
+  int32_t eventCapacity = 0;
 };
 
 // Fills `frames` samples of a stream for clocks [clock, clock + frames).
@@ -99,6 +104,12 @@ class Session {
   void setSplitter(SplitFn splitter) { splitter_ = std::move(splitter); }
   // One block of every open instance in creation order, with events at their clocks.
   void runBlock();
+  // A shorter block of `frames` (0 to blockSize) frames: the clock advances by `frames`. Once
+  // instances are set up this neither allocates nor locks while queues stay within
+  // eventCapacity and no request is logged.
+  void runBlock(int32_t frames);
+  // Pin changes waiting for an instance.
+  int32_t pendingEvents(InstanceId id) const;
 
   // Low-level access for tests and the validator. beginBlock fills the host-fed buffers of the
   // current block; process and deliver act at a block position; endBlock advances the clock.
@@ -134,12 +145,23 @@ class Session {
   std::vector<Request> requests_;
   SplitFn splitter_;
   int64_t blockStart_ = 0;
+  int32_t blockFrames_ = 0;     // length of the current block
   int32_t position_ = 0;        // block position of the call in progress
   int64_t nextEventOrder_ = 0;  // keeps events of one clock in the order they were queued
 };
 
 // True while a module's process function or event handling runs on this thread, outside any
-// host callback: the part of the audio path that belongs to the module.
+// host callback: the part of the audio path that belongs to the module. Also true, host code
+// included, inside an AudioThreadScope.
 bool onModuleAudioPath() noexcept;
+
+// Marks a stretch of a host's audio thread (an adapter's run, say) as audio path as a whole, so
+// that the allocation counter sees the host's own heap operations there too.
+struct AudioThreadScope {
+  AudioThreadScope() noexcept;
+  ~AudioThreadScope();
+  AudioThreadScope(const AudioThreadScope&) = delete;
+  AudioThreadScope& operator=(const AudioThreadScope&) = delete;
+};
 
 }  // namespace rmhost

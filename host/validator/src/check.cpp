@@ -5,6 +5,7 @@
 #include <map>
 #include <ostream>
 
+#include "edge_hosts.h"
 #include "rmhost/alloc_counter.h"
 #include "session_runner.h"
 #include "static_checks.h"
@@ -124,6 +125,10 @@ CheckReport checkModuleLibrary(const CheckOptions& options) {
   }
   runSessions(*library, options, options.finiteRule.value_or(defaultFiniteRule(info.id)), report);
   armAllocationCounter(false);
+  report.shortPinCounts =
+      validator::checkShortPinTables(*library, report.failures, options.progress);
+  report.nullPointerRequests =
+      validator::checkNullPointers(*library, report.failures, options.progress);
   return report;
 }
 
@@ -135,6 +140,9 @@ void printReport(const CheckReport& report, std::ostream& out) {
       << "events: " << report.events << " delivered by the validator, " << report.valueChanges
       << " pin value and stream changes\n"
       << "dispatcher requests: " << report.dispatcherCalls << "\n"
+      << "hosts keeping fewer pins than described:";
+  for (const int32_t count : report.shortPinCounts) out << " " << count;
+  out << " pins; requests with a null pointer: " << report.nullPointerRequests << "\n"
       << "audio-path allocations and frees: " << report.audioPathAllocations
       << (report.allocationCounting ? "" : " (not counted)") << "\n";
 

@@ -154,6 +154,7 @@ class SessionRun {
     SessionConfig config;
     config.sampleRate = sampleRate_;
     config.blockSize = blockSize_;
+    config.pinCount = keptPins_ < described() ? keptPins_ : -1;
     session_ = std::make_unique<Session>(config);
     session_->setSplitter([this](InstanceId id, int32_t position, int32_t remaining) {
       return onProcessCall(id, position, remaining);
@@ -183,6 +184,11 @@ class SessionRun {
     split_ = rng_.pick(
         {SplitMode::whole, SplitMode::whole, SplitMode::random, SplitMode::tiny, SplitMode::mixed});
     actionRate_ = rng_.pick({0.0, 0.02, 0.1, 0.3});
+    // Now and then a host that keeps fewer pins than described: none, one, half, all but one.
+    keptPins_ = described();
+    if (rng_.chance(0.1)) {
+      keptPins_ = std::max(rng_.pick({0, 1, described() / 2, described() - 1}), 0);
+    }
 
     const int32_t groups = rng_.chance(0.7) ? 1 : rng_.chance(0.8) ? 2 : 3;
     std::vector<int32_t> initial;
@@ -265,9 +271,11 @@ class SessionRun {
     live_.resize(static_cast<size_t>(id) + 1);
     live_[static_cast<size_t>(id)].plan = p;
     for (const PinInfo& pin : info_.pins) {
-      if (pin.direction != dirOutput) feedInput(id, pin);
+      if (pin.direction != dirOutput && pin.index < keptPins_) feedInput(id, pin);
     }
   }
+
+  int32_t described() const { return static_cast<int32_t>(info_.pins.size()); }
 
   void destroyAll() {
     std::vector<InstanceId> remaining;
@@ -400,7 +408,7 @@ class SessionRun {
   // An event or dispatcher request at a block position, between two process calls of `id`.
   // Answers what it did.
   std::string requestBetweenCalls(InstanceId id, int32_t position) {
-    const auto pinCount = static_cast<int64_t>(session_->pins(id).size());
+    const auto pinCount = static_cast<int64_t>(keptPins_);
     const int64_t choice = rng_.between(0, 9);
     if (choice <= 5) {
       ModuleEvent event{};
@@ -465,7 +473,8 @@ class SessionRun {
       const auto pins = static_cast<int64_t>(session_->pins(id).size());
       index = static_cast<int32_t>(rng_.between(-2, pins + 2));
       value = static_cast<int32_t>(rng_.bits());
-      if (opcode == opDescribePin) pointer = &scratch;
+      // Mostly a description to fill; sometimes none, as a careless host may pass.
+      if (opcode == opDescribePin && rng_.chance(0.8)) pointer = &scratch;
     } else {
       opcode = rng_.pick<int32_t>({opSetSampleRate, opSetBlockSize});
       opt = static_cast<float>(rng_.logUniform(8000.0, 192000.0));
@@ -601,6 +610,7 @@ class SessionRun {
   SplitMode split_ = SplitMode::whole;
   double actionRate_ = 0.0;
   int32_t groups_ = 1;
+  int32_t keptPins_ = 0;  // pins the host keeps, the opcode-14 answer
   std::vector<PlannedInstance> plan_;
   std::vector<LiveInstance> live_;  // by instance id
 

@@ -18,9 +18,13 @@ enum class Fault {
   nondeterministic,  // output depends on library state that survives from instance to instance
   crashes,           // aborts when the host resumes it
   badStatic,         // malformed pin descriptions (the library also exports a third name)
+  ignoresPinCount,   // renders through pins a host that keeps fewer of them never gave it
+  nullDescription,   // fills a pin description through a null pointer
 };
 
 constexpr Fault fault = static_cast<Fault>(RM_TEST_FAULT);
+// Pins described; a host that keeps fewer leaves the module without buffers to work on.
+constexpr int32_t kDescribedPins = fault == Fault::badStatic ? 8 : 3;
 
 // Calls counted across all instances of the library: the source of the nondeterministic fault.
 int libraryCallCount = 0;
@@ -31,6 +35,7 @@ class Module : public RMModule_base {
   ~Module() override { delete[] scratch_; }
 
   bool describePin(int32_t index, PinDescription* d) override {
+    if (fault != Fault::nullDescription && d == nullptr) return false;
     if constexpr (fault == Fault::badStatic) return describeBadPin(index, d);
     switch (index) {
       case 0:
@@ -54,7 +59,7 @@ class Module : public RMModule_base {
 
   void onPinStatus(RMPin& pin) override {
     // Any change may make the output move again: announce it and leave the resting state.
-    if (pinCount() > 2 && resting_) {
+    if (pinCount() >= kDescribedPins && resting_) {
       this->pin(2).transmitStatus(sampleClock(), pinStreaming);
       resting_ = false;
     }
@@ -68,7 +73,7 @@ class Module : public RMModule_base {
 
  private:
   void render(int32_t offset, int32_t frames) {
-    if (pinCount() < 3) return;
+    if (fault != Fault::ignoresPinCount && pinCount() < kDescribedPins) return;
     const float gain = gain_ <= 0 ? 0.0f : gain_ == 1 ? 0.5f : 1.0f;
     for (int32_t i = offset; i < offset + frames; ++i) out_[i] = clean(in_[i]) * gain;
     injectFault(offset, frames);

@@ -62,6 +62,8 @@ struct CheckReport {
   int64_t nonzeroSamples = 0;   // output samples that are not zero: shows the module sounded
   uint64_t audioPathAllocations = 0;
   bool allocationCounting = false;
+  std::vector<int32_t> shortPinCounts;  // host pin counts below the described count, each tried
+  int64_t nullPointerRequests = 0;      // dispatcher requests with a null pointer where one is due
   std::vector<Failure> failures;
   bool passed() const { return failures.empty(); }
 };

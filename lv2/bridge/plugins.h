@@ -1,0 +1,15 @@
+// The bundle's three plug-ins, each made from what instantiate loaded.
+#pragma once
+
+#include <algorithm>
+#include <memory>
+
+#include "bridge/session_plugin.h"
+
+namespace rmlv2 {
+
+std::unique_ptr<SessionPlugin> makeEnvelopePlugin(HostContext context);
+std::unique_ptr<SessionPlugin> makeOscillatorPlugin(HostContext context);
+std::unique_ptr<SessionPlugin> makeInstrumentPlugin(HostContext context);
+
+}  // namespace rmlv2
