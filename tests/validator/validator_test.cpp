@@ -106,6 +106,16 @@ TEST(Validator, NaNFromNonFiniteInputIsAllowedOnlyWhereTheRuleSaysSo) {
             static_cast<std::ptrdiff_t>(lenient.failures.size()));
 }
 
+// Whether a death test's child failed: its wait status, or on Windows its exit code (an
+// exception's code after a crash).
+bool crashed(int status) {
+#ifdef _WIN32
+  return status != 0;
+#else
+  return !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+#endif
+}
+
 void checkCrashingModule() {
   rmhost::runCheck(CheckOptions{CRASHES_PATH, 1, 50, {}, &std::cerr}, std::cout);
   std::exit(0);
@@ -113,11 +123,9 @@ void checkCrashingModule() {
 
 TEST(Validator, CrashNamesTheSeedOnStderrFirst) {
 #ifdef _WIN32
-  // The exit code is the exception's; GoogleTest has only its simple regular expressions here.
-  const auto crashed = [](int exitCode) { return exitCode != 0; };
+  // GoogleTest has only its simple regular expressions here.
   EXPECT_EXIT(checkCrashingModule(), crashed, "session seed \\d+");
 #else
-  const auto crashed = [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; };
   EXPECT_EXIT(checkCrashingModule(), crashed, "session seed [0-9]+");
 #endif
 }
@@ -141,7 +149,6 @@ TEST(Validator, ShortPinTablesAndNullPointersAreTriedAndNamed) {
       std::to_string(report.nullPointerRequests) + "\n";
   EXPECT_NE(text.find(line), std::string::npos) << text;
 
-  const auto crashed = [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; };
   EXPECT_EXIT(checkWithoutSessions(IGNORESPINCOUNT_PATH), crashed, "short pin table: 0 of 3 pins");
   EXPECT_EXIT(checkWithoutSessions(NULLDESCRIPTION_PATH), crashed,
               "null pointers in dispatcher opcodes 6 and 12, before open");
