@@ -64,9 +64,10 @@ VoiceEvent* VoiceAllocator::findPending(int32_t voice, VoiceCue cue) {
   return nullptr;
 }
 
-// Makes the latest note's `cue` fall at `latest` at the latest; when that is not after the note's
-// start there is no room for it and the cue goes (the signal stays up into the next note).
-void VoiceAllocator::cutBefore(int64_t clock, int32_t voice, VoiceCue cue, int64_t latest) {
+// Makes the latest note's gate or trigger fall at `latest` at the latest; when that is not after
+// the note's start there is no room for the drop and the cue goes (the signal stays up into the
+// next note). A voice gate that would fall at or after the next note stays up instead.
+void VoiceAllocator::cutBefore(int32_t voice, VoiceCue cue, int64_t latest) {
   Voice& state = voices_[static_cast<size_t>(voice)];
   VoiceEvent* pending = findPending(voice, cue);
   if (!pending) {
@@ -75,7 +76,7 @@ void VoiceAllocator::cutBefore(int64_t clock, int32_t voice, VoiceCue cue, int64
     state.gateUp = false;
     return;
   }
-  if (pending->clock <= latest && pending->clock < clock) return;
+  if (pending->clock <= latest) return;
   if (latest > state.start && cue != VoiceCue::voiceOff) {
     pending->clock = latest;
     return;
@@ -90,9 +91,9 @@ int32_t VoiceAllocator::noteOn(int64_t clock, int32_t note) {
   const int32_t v = pick(clock);
   Voice& state = voices_[static_cast<size_t>(v)];
   if (state.start >= 0) {
-    cutBefore(clock, v, VoiceCue::triggerOff, clock - 1);
-    cutBefore(clock, v, VoiceCue::gateOff, clock - 1);
-    cutBefore(clock, v, VoiceCue::voiceOff, clock - 1);
+    cutBefore(v, VoiceCue::triggerOff, clock - 1);
+    cutBefore(v, VoiceCue::gateOff, clock - 1);
+    cutBefore(v, VoiceCue::voiceOff, clock - 1);
   }
   state.note = note;
   state.order = nextOrder_++;

@@ -23,7 +23,6 @@ class EnvelopePlugin final : public SessionPlugin {
     applyControls(start);
     const float* gate = port<const float>(Role::gateCv);
     out_ = port<float>(Role::envelopeCv);
-    done_ = 0;
     for (uint32_t i = 0; i < frames; ++i) {
       const bool high = gate != nullptr && gate[i] >= kGateThreshold;
       if (high == high_) continue;
@@ -35,12 +34,9 @@ class EnvelopePlugin final : public SessionPlugin {
   }
 
   void renderTo(uint32_t until) noexcept {
-    while (done_ < until) {
-      const int32_t block = static_cast<int32_t>(std::min<uint32_t>(until - done_, kMaxBlock));
-      session_->runBlock(block);
-      for (int32_t i = 0; i < block; ++i) out_[done_ + i] = finiteOrZero(signal_[i]);
-      done_ += static_cast<uint32_t>(block);
-    }
+    renderFrames(until, [this](uint32_t at, int32_t frames) {
+      for (int32_t i = 0; i < frames; ++i) out_[at + i] = finiteOrZero(signal_[i]);
+    });
   }
 
   void build() override {
@@ -57,7 +53,6 @@ class EnvelopePlugin final : public SessionPlugin {
   int32_t gatePin_ = -1;
   const float* signal_ = nullptr;
   float* out_ = nullptr;
-  uint32_t done_ = 0;
   bool high_ = false;
 };
 

@@ -95,11 +95,10 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
       voice.shape = session_->buffer(voice.envelope, pin(Module::vellum, "Signal Out"));
     }
     level_ = levelPort_->defaultValue;
-    voicesInUse_ = kDefaultVoices;
     release_ = releaseClocks(releasePort_->defaultValue);
     pulse_ = std::max<int64_t>(1, std::llround(0.001 * context_.sampleRate));
     allocator_.emplace(kMaxVoices, release_, pulse_);
-    allocator_->setVoices(voicesInUse_);
+    allocator_->setVoices(kDefaultVoices);
     midi_.reset();
     hostClock_ = 0;
     sinceRender_ = 0;
@@ -143,10 +142,9 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
     const int64_t now = session_->clock();
     applyControls(now);
     const auto voices = static_cast<int32_t>(control(*context_.layout.find(Role::voices)));
-    if (voices != voicesInUse_) {
+    if (voices != allocator_->voicesInUse()) {
       allocator_->silence(now);
       allocator_->setVoices(voices);
-      voicesInUse_ = voices;
     }
     const int64_t release = releaseClocks(control(*releasePort_));
     if (release != release_) allocator_->setRelease(release_ = release);
@@ -198,10 +196,11 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
 
   // Each voice's sound times its envelope, summed as the renderer's mixer sums, times the gain.
   void mix(int64_t at, int32_t frames) noexcept {
+    const int32_t voices = allocator_->voicesInUse();
     for (int32_t i = 0; i < frames; ++i) {
       double l = 0.0;
       double r = 0.0;
-      for (int32_t v = 0; v < voicesInUse_; ++v) {
+      for (int32_t v = 0; v < voices; ++v) {
         const Voice& voice = voices_[static_cast<size_t>(v)];
         l += static_cast<double>(voice.left[i] * voice.shape[i]);
         r += static_cast<double>(voice.right[i] * voice.shape[i]);
@@ -222,7 +221,6 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
   const Port* releasePort_ = nullptr;
   float level_ = 1.0f;
   double gain_ = 1.0;
-  int32_t voicesInUse_ = kDefaultVoices;
   int64_t release_ = 0;
   int64_t pulse_ = 1;
   int64_t hostClock_ = 0;  // host frames run since activation

@@ -28,7 +28,6 @@ class OscillatorPlugin final : public SessionPlugin {
     const bool syncFromGate = control(*context_.layout.find(Role::syncFromGate)) >= 0.5f;
     left_ = port<float>(Role::audioLeft);
     right_ = port<float>(Role::audioRight);
-    done_ = 0;
     for (uint32_t i = 0; i < frames; ++i) {
       const bool gateUp = gate != nullptr && gate[i] > 0.0f;
       if (gateUp && !gateUp_) pulseLeft_ = pulse_;
@@ -77,15 +76,12 @@ class OscillatorPlugin final : public SessionPlugin {
 
   // Renders the run's frames up to `until` (exclusive).
   void renderTo(uint32_t until) noexcept {
-    while (done_ < until) {
-      const int32_t block = static_cast<int32_t>(std::min<uint32_t>(until - done_, kMaxBlock));
-      session_->runBlock(block);
-      for (int32_t i = 0; i < block; ++i) {
-        left_[done_ + i] = finiteOrZero(outLeft_[i]);
-        right_[done_ + i] = finiteOrZero(outRight_[i]);
+    renderFrames(until, [this](uint32_t at, int32_t frames) {
+      for (int32_t i = 0; i < frames; ++i) {
+        left_[at + i] = finiteOrZero(outLeft_[i]);
+        right_[at + i] = finiteOrZero(outRight_[i]);
       }
-      done_ += static_cast<uint32_t>(block);
-    }
+    });
   }
 
   rmhost::InstanceId oscillator_ = -1;
@@ -97,7 +93,6 @@ class OscillatorPlugin final : public SessionPlugin {
   float* right_ = nullptr;
   const float* pitchIn_ = nullptr;
   int64_t runStart_ = 0;
-  uint32_t done_ = 0;
   int32_t pulse_ = 1;
   int32_t pulseLeft_ = 0;
   bool gateUp_ = false;

@@ -1,7 +1,6 @@
 // The bundle's three plug-ins, each made from what instantiate loaded.
 #pragma once
 
-#include <algorithm>
 #include <memory>
 
 #include "bridge/session_plugin.h"

@@ -36,6 +36,7 @@ void SessionPlugin::activate() {
 
 void SessionPlugin::run(uint32_t frames) noexcept {
   fresh_ = false;
+  done_ = 0;
   if (ready_) {
     render(frames);
     return;
@@ -75,10 +76,6 @@ void SessionPlugin::applyControls(int64_t clock) noexcept {
     feed.applied = value;
     for (rmhost::InstanceId id : feed.targets) session_->setValue(id, feed.port->pin, value, clock);
   }
-}
-
-const rmhost::Library& SessionPlugin::libraryOf(Module module) const {
-  return module == Module::swarm ? *context_.swarm : *context_.vellum;
 }
 
 }  // namespace rmlv2

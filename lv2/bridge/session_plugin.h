@@ -5,6 +5,7 @@
 #include <lv2/log/logger.h>
 #include <lv2/urid/urid.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,12 +74,23 @@ class SessionPlugin {
     const Port* p = context_.layout.find(role);
     return p == nullptr ? nullptr : static_cast<T*>(ports_[p->index]);
   }
-  const rmhost::Library& libraryOf(Module module) const;
+  // Runs the session on to frame `until` of the current run, in blocks of at most kMaxBlock;
+  // after each block, takeOutput(frame, frames) copies what the modules wrote there.
+  template <class TakeOutput>
+  void renderFrames(uint32_t until, TakeOutput&& takeOutput) noexcept {
+    while (done_ < until) {
+      const auto block = static_cast<int32_t>(std::min<uint32_t>(until - done_, kMaxBlock));
+      session_->runBlock(block);
+      takeOutput(done_, block);
+      done_ += static_cast<uint32_t>(block);
+    }
+  }
 
   HostContext context_;
   std::vector<void*> ports_;
   std::unique_ptr<rmhost::Session> session_;
   std::vector<ControlFeed> feeds_;
+  uint32_t done_ = 0;   // frames of the current run rendered so far
   bool fresh_ = false;  // built and not run since
   bool ready_ = false;  // the session is complete
 };

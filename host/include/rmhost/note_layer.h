@@ -164,13 +164,12 @@ class VoiceAllocator {
     int64_t freeFrom = 0;  // clock from which it is free
     bool gateUp = false;   // after the cues given so far
     bool voiceUp = false;
-    bool triggerUp = false;
   };
 
   int32_t pick(int64_t clock) const;
   void cue(int64_t clock, int32_t voice, VoiceCue cue, const Voice& owner);
   VoiceEvent* findPending(int32_t voice, VoiceCue cue);
-  void cutBefore(int64_t clock, int32_t voice, VoiceCue cue, int64_t latest);
+  void cutBefore(int32_t voice, VoiceCue cue, int64_t latest);
   void sortPending();
 
   std::vector<Voice> voices_;
