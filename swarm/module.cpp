@@ -131,7 +131,7 @@ void Module::open() {
   // A host that keeps fewer pins than described never gives the others their buffers: the
   // voice cannot read its inputs or write its outputs, so it renders nothing at all.
   if (!hasAllPins()) {
-    setProcessFunction(ProcessReference{reinterpret_cast<void*>(&emptyProcess), {0, 0, 0}});
+    setProcessFunction(emptyProcessReference());
   }
 }
 

@@ -87,7 +87,7 @@ void Module::open() noexcept {
   gateHigh = false;
   // Without a pin for every description the module cannot read its inputs: it stays silent.
   if (pinCount() < pinTotal) {
-    setProcessFunction(ProcessReference{reinterpret_cast<void*>(&emptyProcess), {0, 0, 0}});
+    setProcessFunction(emptyProcessReference());
   }
 }
 

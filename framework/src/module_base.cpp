@@ -37,7 +37,7 @@ void RM_CALL emptyProcess(void*, int32_t, int32_t) noexcept {}
 RMModule_base::RMModule_base(HostCallback callback, int32_t hostValue) noexcept
     : callback_(callback) {
   std::memset(&record_, 0, sizeof record_);
-  process_ = ProcessReference{reinterpret_cast<void*>(&emptyProcess), {0, 0, 0}};
+  process_ = emptyProcessReference();
   record_.processEntry = &emptyProcess;
   record_.magic = RM_MODULE_MAGIC;
   record_.version = RM_MODULE_VERSION;

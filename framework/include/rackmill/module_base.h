@@ -114,3 +114,8 @@ class RMModule_base {
 
 // The process function every module starts with: it leaves all buffers untouched.
 void RM_CALL emptyProcess(void* object, int32_t offset, int32_t frames) noexcept;
+
+// The reference to emptyProcess, installed by a module that must render nothing.
+inline ProcessReference emptyProcessReference() noexcept {
+  return ProcessReference{reinterpret_cast<void*>(&emptyProcess), {0, 0, 0}};
+}
