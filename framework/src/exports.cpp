@@ -5,6 +5,7 @@
 
 RM_EXPORT int32_t RM_CALL getModuleProperties(int32_t index,
                                               ModuleDescription* description) noexcept {
+  const rm::FpGuard fp;
   if (description == nullptr) return 0;
   description->flags = RM_MODULE_FLAGS;
   if (index != 0) return 0;
@@ -16,8 +17,10 @@ RM_EXPORT int32_t RM_CALL getModuleProperties(int32_t index,
 
 RM_EXPORT ModuleRecord* RM_CALL makeModule(int32_t index, int32_t kind, HostCallback callback,
                                            int32_t hostValue) noexcept {
-  const rm::X87Guard x87;
+  const rm::FpGuard fp;
   if (index != 0 || kind != RM_MODULE_KIND) return nullptr;
   RMModule_base* module = rm::createPluginModule(callback, hostValue);
-  return module != nullptr ? module->record() : nullptr;
+  if (module == nullptr) return nullptr;
+  module->enteredFrom(fp);
+  return module->record();
 }

@@ -10,18 +10,22 @@ ProcessDescriptor gProcessDescriptor{1, static_cast<int32_t>(sizeof(ProcessRefer
 
 intptr_t RM_CALL dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
                                  void* ptr, float opt) noexcept {
-  const rm::X87Guard x87;
+  const rm::FpGuard fp;
+  RMModule_base* module = RMModule_base::fromRecord(record);
+  module->enteredFrom(fp);
   try {
-    return RMModule_base::fromRecord(record)->dispatch(opcode, index, value, ptr, opt);
+    return module->dispatch(opcode, index, value, ptr, opt);
   } catch (...) {
     return 0;
   }
 }
 
 void RM_CALL eventEntry(void* object, ModuleEvent* event) noexcept {
-  const rm::X87Guard x87;
+  const rm::FpGuard fp;
+  RMModule_base* module = static_cast<RMModule_base*>(object);
+  module->enteredFrom(fp);
   try {
-    static_cast<RMModule_base*>(object)->handleEvent(event);
+    module->handleEvent(event);
   } catch (...) {
   }
 }
@@ -174,7 +178,10 @@ void RMModule_base::onHostMessage(int32_t, int32_t, void*) {}
 
 intptr_t RMModule_base::callHost(int32_t opcode, int32_t index, int32_t value, void* ptr,
                                  float opt) noexcept {
-  return callback_ != nullptr ? callback_(&record_, opcode, index, value, ptr, opt) : 0;
+  if (callback_ == nullptr) return 0;
+  if (!hostFpKnown_) return callback_(&record_, opcode, index, value, ptr, opt);
+  const rm::HostFpScope host(hostFp_);
+  return callback_(&record_, opcode, index, value, ptr, opt);
 }
 
 int32_t RMModule_base::sampleClock() noexcept {

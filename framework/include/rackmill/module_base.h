@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "rackmill/abi.h"
-#include "rackmill/x87_guard.h"
+#include "rackmill/fp_guard.h"
 
 class RMModule_base;
 
@@ -45,19 +45,6 @@ class RMPin {
   } storage{};
 };
 
-// Builds a ProcessReference for member function F of module class M. The host calls the stored
-// address as a plain ProcessEntry with the module object; the thunk turns that into the call.
-template <class M, void (M::*F)(int32_t, int32_t)>
-void RM_CALL processThunk(void* object, int32_t offset, int32_t frames) noexcept {
-  const rm::X87Guard x87;
-  (static_cast<M*>(static_cast<RMModule_base*>(object))->*F)(offset, frames);
-}
-
-template <class M, void (M::*F)(int32_t, int32_t)>
-ProcessReference processReference() noexcept {
-  return ProcessReference{reinterpret_cast<void*>(&processThunk<M, F>), {0, 0, 0}};
-}
-
 // Base class of every module instance. Holds the host-facing record and the pin table, turns the
 // record's entries into virtual calls, and gives every operation a do-nothing default.
 class RMModule_base {
@@ -87,7 +74,7 @@ class RMModule_base {
   virtual void onDataEvent(int32_t first, int32_t value, uint16_t shortValue);  // 16
   virtual void onHostMessage(int32_t value, int32_t index, void* ptr);          // 17
 
-  // Calls the host; answers 0 without a callback.
+  // Calls the host, in the host's floating-point environment; answers 0 without a callback.
   intptr_t callHost(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
                     float opt = 0.0f) noexcept;
   // The host's current sample clock.
@@ -98,6 +85,12 @@ class RMModule_base {
   // Installs a process function, keeping the record and the host informed.
   void setProcessFunction(const ProcessReference& reference) noexcept;
   const ProcessReference& processFunction() const noexcept { return process_; }
+
+  // Called first in every guarded entry: callbacks from here on run in the host's environment.
+  void enteredFrom(const rm::FpGuard& guard) noexcept {
+    hostFp_ = guard.host();
+    hostFpKnown_ = true;
+  }
 
   ModuleRecord* record() noexcept { return &record_; }
   static RMModule_base* fromRecord(ModuleRecord* record) noexcept {
@@ -110,6 +103,10 @@ class RMModule_base {
   RMPin* pins_ = nullptr;
   ProcessReference process_;
   int32_t pinCount_ = 0;
+  // The host's environment at the latest entry (a nested entry, made from inside a callback,
+  // sees the host's environment of that callback, which is the same).
+  rm::FpState hostFp_{};
+  bool hostFpKnown_ = false;
 };
 
 // The process function every module starts with: it leaves all buffers untouched.
@@ -118,4 +115,19 @@ void RM_CALL emptyProcess(void* object, int32_t offset, int32_t frames) noexcept
 // The reference to emptyProcess, installed by a module that must render nothing.
 inline ProcessReference emptyProcessReference() noexcept {
   return ProcessReference{reinterpret_cast<void*>(&emptyProcess), {0, 0, 0}};
+}
+
+// Builds a ProcessReference for member function F of module class M. The host calls the stored
+// address as a plain ProcessEntry with the module object; the thunk turns that into the call.
+template <class M, void (M::*F)(int32_t, int32_t)>
+void RM_CALL processThunk(void* object, int32_t offset, int32_t frames) noexcept {
+  const rm::FpGuard fp;
+  RMModule_base* module = static_cast<RMModule_base*>(object);
+  module->enteredFrom(fp);
+  (static_cast<M*>(module)->*F)(offset, frames);
+}
+
+template <class M, void (M::*F)(int32_t, int32_t)>
+ProcessReference processReference() noexcept {
+  return ProcessReference{reinterpret_cast<void*>(&processThunk<M, F>), {0, 0, 0}};
 }
