@@ -1,7 +1,8 @@
 #!/bin/sh
-# Runs a 64-bit Windows program under wine64, as the win64 test preset's emulator: quiet, in the
-# prefix named by WINEPREFIX (build/win64/wineprefix by default), without the .NET and HTML
-# runtimes a fresh prefix would offer to install.
+# Runs a Windows program under Wine, as the Windows test presets' emulator: a 64-bit program
+# with wine64 in build/win64/wineprefix, a 32-bit one with Wine's 32-bit loader in the 32-bit
+# prefix build/win32/wineprefix (WINEPREFIX, when set, names the prefix of both); quiet, and
+# without the .NET and HTML runtimes a fresh prefix would offer to install.
 #
 # Wine keeps a server and a few system programs running beside the programs it runs; they stay
 # up five minutes after the last program ends, so that the many short runs of a test session do
@@ -9,10 +10,23 @@
 # a system program started by this run keeps the streams it inherited open, and a caller reading
 # a pipe (ctest) would wait for it to exit.
 set -eu
-# Debian's wine64 package keeps its programs out of PATH (the wine package adds the links).
+# Debian keeps Wine's loaders out of PATH (the wine package adds only a wrapper).
 export PATH="$PATH:/usr/lib/wine"
 here=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX="${WINEPREFIX:-$here/build/win64/wineprefix}"
+
+# The machine field of the PE header: 014c for i386 programs.
+machine() {
+  offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  od -An -tx2 -j$((offset + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+}
+if [ -f "$1" ] && [ "$(machine "$1")" = 014c ]; then
+  loader=/usr/lib/wine/wine
+  export WINEARCH=win32
+  export WINEPREFIX="${WINEPREFIX:-$here/build/win32/wineprefix}"
+else
+  loader=wine64
+  export WINEPREFIX="${WINEPREFIX:-$here/build/win64/wineprefix}"
+fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
@@ -22,7 +36,7 @@ out=$(mktemp)
 err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
 status=0
-wine64 "$@" </dev/null >"$out" 2>"$err" || status=$?
+"$loader" "$@" </dev/null >"$out" 2>"$err" || status=$?
 cat "$out"
 cat "$err" >&2
 exit $status
