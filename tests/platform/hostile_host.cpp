@@ -111,8 +111,8 @@ R enter(const char* where, F fn, A... args) {
 #if defined(__i386__)
   if (gSetup.stackMisalign >= 0) {
     const uint32_t words[] = {word(args)...};
-    const uint32_t answer = hostileCallWords(reinterpret_cast<const void*>(fn), words,
-                                             sizeof...(A), gSetup.stackMisalign);
+    const uint32_t answer = hostileCallWords(reinterpret_cast<const void*>(fn), words, sizeof...(A),
+                                             gSetup.stackMisalign);
     if constexpr (!std::is_void_v<R>) std::memcpy(&result, &answer, sizeof result);
   } else
 #endif
@@ -159,8 +159,8 @@ void wrap(Instance& i) {
   i.record->processEntry = &hostileProcess;
 }
 
-intptr_t RM_CALL hostileCallback(ModuleRecord* record, int32_t opcode, int32_t index,
-                                 int32_t value, void* ptr, float opt) {
+intptr_t RM_CALL hostileCallback(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
+                                 void* ptr, float opt) {
   const FpBits seen = platform_test::readFp();
   ++gReport.callbacks;
   if (!(seen == gSetup.environment)) note(gReport.callbackMismatches, seen, "callback");

@@ -23,43 +23,59 @@ namespace rm {
 
 #if defined(__i386__) || defined(__x86_64__)
 
+// Where the module's code runs x87 instructions: the maths of Windows' C runtime and of 32-bit
+// glibc. 64-bit glibc computes with SSE only, so there the x87 unit is the host's alone.
+#if defined(_WIN32) || defined(__i386__)
+#define RM_FP_GUARD_X87 1
+#endif
+
 // The floating-point environment of one thread, as far as a module can change it.
 struct FpState {
   uint32_t mxcsr = 0;
   uint16_t x87Control = 0;
   uint16_t x87Flags = 0;  // the exception flags of the x87 status word (bits 0 to 5)
-
-  bool operator==(const FpState&) const = default;
 };
 
 namespace fp {
 
 inline constexpr uint32_t kModuleMxcsr = 0x1f80;       // all masked, to nearest, no FTZ or DAZ
 inline constexpr uint16_t kModuleX87Control = 0x037f;  // all masked, 64-bit, to nearest
+inline constexpr uint32_t kMxcsrFlagBits = 0x3f;
 inline constexpr uint16_t kX87FlagBits = 0x3f;
 
-inline FpState current() noexcept {
-  FpState s;
-  uint16_t status = 0;
-  __asm__ volatile("stmxcsr %0" : "=m"(s.mxcsr));
-  __asm__ volatile("fnstcw %0" : "=m"(s.x87Control));
-  __asm__ volatile("fnstsw %0" : "=m"(status));
-  s.x87Flags = status & kX87FlagBits;
-  return s;
+// Reading MXCSR and the x87 status word is slow on some processors (tens of cycles), loading
+// MXCSR and the x87 control word fast: the guard reads once per entry and loads unconditionally.
+inline uint32_t readMxcsr() noexcept {
+  uint32_t word = 0;
+  __asm__ volatile("stmxcsr %0" : "=m"(word));
+  return word;
 }
 
 inline void loadMxcsr(uint32_t word) noexcept {
   __asm__ volatile("ldmxcsr %0" : : "m"(word));
 }
 
+inline uint16_t readX87Control() noexcept {
+  uint16_t word = 0;
+  __asm__ volatile("fnstcw %0" : "=m"(word));
+  return word;
+}
+
+inline uint16_t readX87Flags() noexcept {
+  uint16_t status = 0;
+  __asm__ volatile("fnstsw %0" : "=m"(status));
+  return status & kX87FlagBits;
+}
+
 inline void loadX87Control(uint16_t word) noexcept {
   __asm__ volatile("fldcw %0" : : "m"(word));
 }
 
-// Sets the x87 exception flags to `flags`, with all x87 exceptions masked while it runs (a
-// raised flag whose exception is unmasked traps at the next x87 instruction). Raised flags are
-// rare: a host that has them gets them back through the environment image.
-inline void loadX87Flags(uint16_t now, uint16_t flags) noexcept {
+// Sets the x87 exception flags to `flags`; call it while all x87 exceptions are masked (a raised
+// flag whose exception is unmasked traps at the next x87 instruction). Raised flags in a host
+// are rare: it gets them back through the environment image.
+inline void loadX87Flags(uint16_t flags) noexcept {
+  const uint16_t now = readX87Flags();
   if (now == flags) return;
   if (flags == 0) {
     __asm__ volatile("fnclex");
@@ -75,12 +91,21 @@ inline void loadX87Flags(uint16_t now, uint16_t flags) noexcept {
   __asm__ volatile("fldenv %0" : : "m"(image));
 }
 
-// Loads `target` exactly, given the state `now` in force.
-inline void load(const FpState& now, const FpState& target) noexcept {
-  if (now.mxcsr != target.mxcsr) loadMxcsr(target.mxcsr);
-  // Flags first, under the masked control word still in force, then the target's control word.
-  loadX87Flags(now.x87Flags, target.x87Flags);
-  if (now.x87Control != target.x87Control) loadX87Control(target.x87Control);
+// The host's state, exactly, from a module state (x87 exceptions masked).
+inline void loadHost(const FpState& host) noexcept {
+  loadMxcsr(host.mxcsr);
+#ifdef RM_FP_GUARD_X87
+  loadX87Flags(host.x87Flags);
+  loadX87Control(host.x87Control);
+#endif
+}
+
+// The module's control settings; the flags raised meanwhile stay (nothing in a module reads them).
+inline void loadModule() noexcept {
+  loadMxcsr(kModuleMxcsr);
+#ifdef RM_FP_GUARD_X87
+  loadX87Control(kModuleX87Control);
+#endif
 }
 
 }  // namespace fp
@@ -88,33 +113,37 @@ inline void load(const FpState& now, const FpState& target) noexcept {
 // The module's environment for the lifetime of the guard; the host's exactly as it was after.
 class FpGuard {
  public:
-  FpGuard() noexcept : host_(fp::current()) {
-    if (host_.mxcsr != fp::kModuleMxcsr) fp::loadMxcsr(fp::kModuleMxcsr);
-    if (host_.x87Control != fp::kModuleX87Control) fp::loadX87Control(fp::kModuleX87Control);
+  FpGuard() noexcept {
+    host_.mxcsr = fp::readMxcsr();
+#ifdef RM_FP_GUARD_X87
+    host_.x87Control = fp::readX87Control();
+    host_.x87Flags = fp::readX87Flags();
+#endif
+    fp::loadModule();
   }
-  ~FpGuard() { fp::load(fp::current(), host_); }
+  ~FpGuard() {
+    fp::loadHost(host_);
+  }
   FpGuard(const FpGuard&) = delete;
   FpGuard& operator=(const FpGuard&) = delete;
 
-  const FpState& host() const noexcept { return host_; }
+  const FpState& host() const noexcept {
+    return host_;
+  }
 
  private:
   FpState host_;
 };
 
 // The host's environment for the lifetime of the scope, around a call into the host from inside
-// a guarded entry; the module's again after.
+// a guarded entry; the module's again after. The flags the host raises meanwhile are dropped on
+// return from the entry, which gives back the host's state as it was.
 class HostFpScope {
  public:
-  explicit HostFpScope(const FpState& host) noexcept : module_(fp::current()) {
-    fp::load(module_, host);
-  }
-  ~HostFpScope() { fp::load(fp::current(), module_); }
+  explicit HostFpScope(const FpState& host) noexcept { fp::loadHost(host); }
+  ~HostFpScope() { fp::loadModule(); }
   HostFpScope(const HostFpScope&) = delete;
   HostFpScope& operator=(const HostFpScope&) = delete;
-
- private:
-  FpState module_;
 };
 
 #else
