@@ -6,10 +6,12 @@
 #include <lv2/urid/urid.h>
 
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <string>
 
+#include "bridge/inspect.h"
 #include "bridge/plugins.h"
 
 namespace rmlv2 {
@@ -114,8 +116,14 @@ void cleanup(LV2_Handle handle) {
   delete static_cast<SessionPlugin*>(handle);
 }
 
-const void* extensionData(const char*) {
-  return nullptr;
+int32_t voicesHeard(void* handle) {
+  return plugin(handle).voicesHeard();
+}
+
+const InspectInterface kInspect{voicesHeard};
+
+const void* extensionData(const char* uri) {
+  return uri != nullptr && std::strcmp(uri, kInspectUri) == 0 ? &kInspect : nullptr;
 }
 
 const std::string& uriOf(Kind kind) {

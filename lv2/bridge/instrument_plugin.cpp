@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <optional>
 
@@ -28,6 +29,7 @@ namespace {
 constexpr double kLongestRelease = 10.0;
 constexpr double kReleaseMargin = 0.02;
 constexpr int32_t kNoteSlots = 1024;  // notes remembered between their start and their cues
+constexpr int64_t kNever = INT64_MAX;
 
 class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::Sink {
  public:
@@ -43,6 +45,11 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
     const float* right = nullptr;
     const float* shape = nullptr;
     double velocityGain = 1.0;  // of its latest note
+    // Clocks [cutFrom, resumeFrom) after the voice's release ended, when it is not heard: an
+    // envelope that does not close by itself (its LFO) would let the oscillator's tail through.
+    int64_t cutFrom = kNever;
+    int64_t resumeFrom = kNever;
+    bool heardAt(int64_t clock) const { return clock < cutFrom || clock >= resumeFrom; }
   };
   struct NoteInfo {
     int key = 60;
@@ -86,6 +93,7 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
       session_->setInitial(voice.envelope, envDrive_.gate, 0.0);
       session_->setInitial(voice.envelope, envDrive_.velocity, levelPort_->defaultValue);
       voice.velocityGain = 1.0;
+      voice.cutFrom = voice.resumeFrom = kNever;
     }
     for (Voice& voice : voices_) session_->open(voice.oscillator);
     for (Voice& voice : voices_) session_->open(voice.envelope);
@@ -109,8 +117,11 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
     return std::llround((seconds + kReleaseMargin) * context_.sampleRate);
   }
 
+  int32_t voicesHeard() const noexcept override { return std::popcount(heard_); }
+
   void render(uint32_t frames) noexcept override {
     const int64_t hostStart = hostClock_;
+    heard_ = 0;
     left_ = port<float>(Role::audioLeft);
     right_ = port<float>(Role::audioRight);
     if (float* latency = port<float>(Role::latency)) *latency = 1.0f;
@@ -176,7 +187,7 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
       const int64_t gridLeft = kMaxBlock - clock % kMaxBlock;
       const auto block = static_cast<int32_t>(std::min<int64_t>(until - clock, gridLeft));
       session_->runBlock(block);
-      mix(clock - outBase_, block);
+      mix(clock, block);
     }
   }
 
@@ -185,6 +196,11 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
     const NoteInfo& note = notes_[static_cast<size_t>(event.note) % kNoteSlots];
     if (event.cue == rmhost::VoiceCue::start) {
       voice.velocityGain = rmhost::velocityGain(note.velocity, envDrive_.sensitivity);
+      voice.resumeFrom = event.clock;
+    }
+    if (event.cue == rmhost::VoiceCue::voiceOff) {
+      voice.cutFrom = event.clock;
+      voice.resumeFrom = kNever;
     }
     rmhost::driveCue(oscDrive_, event, note.key, note.velocity, [&](int32_t pin, double value) {
       session_->setValue(voice.oscillator, pin, value, event.clock);
@@ -194,16 +210,22 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
     });
   }
 
-  // Each voice's sound times its envelope, summed as the renderer's mixer sums, times the gain.
-  void mix(int64_t at, int32_t frames) noexcept {
+  // Each voice's sound times its envelope, summed as the renderer's mixer sums, times the gain:
+  // session clocks [clock, clock + frames).
+  void mix(int64_t clock, int32_t frames) noexcept {
+    const int64_t at = clock - outBase_;
     const int32_t voices = allocator_->voicesInUse();
     for (int32_t i = 0; i < frames; ++i) {
       double l = 0.0;
       double r = 0.0;
       for (int32_t v = 0; v < voices; ++v) {
         const Voice& voice = voices_[static_cast<size_t>(v)];
-        l += static_cast<double>(voice.left[i] * voice.shape[i]);
-        r += static_cast<double>(voice.right[i] * voice.shape[i]);
+        if (!voice.heardAt(clock + i)) continue;
+        const float vl = voice.left[i] * voice.shape[i];
+        const float vr = voice.right[i] * voice.shape[i];
+        if (vl != 0.0f || vr != 0.0f) heard_ |= uint32_t{1} << v;
+        l += static_cast<double>(vl);
+        r += static_cast<double>(vr);
       }
       left_[at + i] = finiteOrZero(static_cast<float>(l * gain_));
       right_[at + i] = finiteOrZero(static_cast<float>(r * gain_));
@@ -226,6 +248,8 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
   int64_t hostClock_ = 0;  // host frames run since activation
   int64_t outBase_ = 0;    // session clock shown at output frame 0 of the current run
   int32_t sinceRender_ = 0;
+  uint32_t heard_ = 0;  // voices heard in the current run, one bit each
+  static_assert(kMaxVoices <= 32, "one bit of heard_ per voice");
   float* left_ = nullptr;
   float* right_ = nullptr;
 };

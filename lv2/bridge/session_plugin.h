@@ -49,6 +49,8 @@ class SessionPlugin {
   void activate();
   // Renders the run, or silence while no session is ready (an activation failed).
   void run(uint32_t frames) noexcept;
+  // Voices heard in the latest run (the instrument); -1 for plug-ins without voices.
+  virtual int32_t voicesHeard() const noexcept { return -1; }
 
  protected:
   // A control port feeding one pin of some instances.

@@ -174,12 +174,14 @@ void Instance::run(uint32_t frames, bool watched) {
   size_t sent = 0;
   for (; sent < pending_.size() && pending_[sent].first < frames; ++sent) {
     const auto& [frame, bytes] = pending_[sent];
-    alignas(8) uint8_t storage[sizeof(LV2_Atom_Event) + 16] = {};
+    // Messages up to kMaxMessage bytes pass whole (sysex and oversize ones in the fuzz test).
+    alignas(8) uint8_t storage[sizeof(LV2_Atom_Event) + kMaxMessage] = {};
     auto* event = reinterpret_cast<LV2_Atom_Event*>(storage);
+    const size_t size = std::min<size_t>(bytes.size(), kMaxMessage);
     event->time.frames = frame;
     event->body.type = midiEvent_;
-    event->body.size = static_cast<uint32_t>(bytes.size());
-    std::memcpy(storage + sizeof(LV2_Atom_Event), bytes.data(), std::min<size_t>(bytes.size(), 16));
+    event->body.size = static_cast<uint32_t>(size);
+    if (size > 0) std::memcpy(storage + sizeof(LV2_Atom_Event), bytes.data(), size);
     lv2_atom_sequence_append_event(sequence, capacity, event);
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(sent));
@@ -190,6 +192,10 @@ void Instance::run(uint32_t frames, bool watched) {
   } else {
     lilv_instance_run(instance_, frames);
   }
+}
+
+const void* Instance::extensionData(const std::string& uri) const {
+  return lilv_instance_get_extension_data(instance_, uri.c_str());
 }
 
 }  // namespace lv2test

@@ -69,6 +69,7 @@ struct PortInfo {
 class Instance {
  public:
   static constexpr uint32_t kMaxFrames = 8192;
+  static constexpr size_t kMaxMessage = 256;
 
   // Null instance() when the plug-in refused.
   Instance(World& world, const std::string& uri, double rate, World::Features features = {});
@@ -82,13 +83,16 @@ class Instance {
   float& control(const std::string& symbol);
   float* buffer(const std::string& symbol);  // audio or CV
 
-  // A MIDI message at `frame` of the next run.
+  // A MIDI message at `frame` of the next run (at most kMaxMessage bytes of it).
   void midi(uint32_t frame, std::vector<uint8_t> bytes);
   void activate();
   void deactivate();
   // One run; the outputs are read through buffer(). With `watched`, the plug-in's run() counts
   // as audio thread for the allocation counter, host code and modules alike.
   void run(uint32_t frames, bool watched = false);
+  // The plug-in's extension data for `uri`, or null.
+  const void* extensionData(const std::string& uri) const;
+  void* handle() const { return lilv_instance_get_handle(instance_); }
 
  private:
   World& world_;
