@@ -1,21 +1,45 @@
-// Checks a recording of the instrument playing two notes: sound from the first note on for about
-// as long as the notes and their tails last, and silence after that until the end.
-//   recording_check FILE.wav
+// Checks a recording of the instrument: every sample finite, and
+//   recording_check FILE.wav          (two notes) sound from the first note on for about as long
+//                                     as the notes and their tails last, then silence to the end;
+//   recording_check --soak FILE.wav   (a dense stream) sound in every second of the recording.
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
+// True when every whole second of the recording holds sound.
+bool soundEverySecond(const std::vector<float>& samples, const SF_INFO& info) {
+  const int64_t second = info.samplerate;
+  int64_t silent = 0;
+  float loudest = 0.0f;
+  for (int64_t start = 0; start + second <= info.frames; start += second) {
+    float peak = 0.0f;
+    for (int64_t i = start * info.channels; i < (start + second) * info.channels; ++i) {
+      peak = std::max(peak, std::abs(samples[static_cast<size_t>(i)]));
+    }
+    loudest = std::max(loudest, peak);
+    silent += peak < 0.01f ? 1 : 0;
+  }
+  const int64_t seconds = info.frames / second;
+  std::printf("%lld s recorded, peak %.3f, %lld s without sound\n", static_cast<long long>(seconds),
+              loudest, static_cast<long long>(silent));
+  return seconds > 0 && silent == 0;
+}
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FILE.wav\n", argv[0]);
+  const bool soak = argc == 3 && std::string(argv[1]) == "--soak";
+  if (argc != 2 && !soak) {
+    std::fprintf(stderr, "usage: %s [--soak] FILE.wav\n", argv[0]);
     return 2;
   }
+  const char* path = argv[argc - 1];
   SF_INFO info{};
-  SNDFILE* file = sf_open(argv[1], SFM_READ, &info);
+  SNDFILE* file = sf_open(path, SFM_READ, &info);
   if (file == nullptr) {
-    std::fprintf(stderr, "cannot read %s: %s\n", argv[1], sf_strerror(nullptr));
+    std::fprintf(stderr, "cannot read %s: %s\n", path, sf_strerror(nullptr));
     return 1;
   }
   std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
@@ -42,6 +66,7 @@ int main(int argc, char** argv) {
   }
   const double rate = info.samplerate;
   const double total = static_cast<double>(info.frames) / rate;
+  if (soak) return soundEverySecond(samples, info) ? 0 : 1;
   if (first < 0) {
     std::printf("silent recording of %.2f s\n", total);
     return 1;
