@@ -17,11 +17,12 @@
 #include "rmhost/library.h"
 #include "rmhost/session.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define RM_UNDER_ASAN 1
+// AddressSanitizer and ThreadSanitizer own malloc: the counter hooks their allocator instead.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define RM_UNDER_SANITIZER 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define RM_UNDER_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define RM_UNDER_SANITIZER 1
 #endif
 #endif
 
@@ -49,7 +50,7 @@ void noteFree(const volatile void* pointer) noexcept {
 
 }  // namespace
 
-#ifdef RM_UNDER_ASAN
+#ifdef RM_UNDER_SANITIZER
 
 // Part of the sanitizer runtime's allocator interface (not every compiler ships its header).
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*,
