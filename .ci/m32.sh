@@ -13,7 +13,9 @@ if [ ! -f "$gtest/install/lib/libgtest.a" ]; then
 fi
 cmake --preset m32 -DCMAKE_PREFIX_PATH="$PWD/$gtest/install"
 cmake --build --preset m32 -j "$(nproc)"
-ctest --preset m32 -j "$(nproc)"
+# qemu computes SSE and x87 in software, minutes per floating-point environment: the environment
+# matrices run natively on Linux and under 32-bit Wine.
+ctest --preset m32 -j "$(nproc)" -E "^FpEnvironment\.(Sse|X87)"
 
 # The validator on the 32-bit plug-ins.
 for plugin in swarm vellum; do

@@ -60,7 +60,7 @@ uint32_t word(T value) {
   return w;
 }
 
-#if defined(__i386__)
+#if defined(_WIN32) && defined(__i386__)
 // Calls `fn` with `count` 4-byte argument words, ESP at the call instruction equal to `misalign`
 // mod 16; answers EAX.
 extern "C" uint32_t hostileCallWords(const void* fn, const uint32_t* words, int32_t count,
@@ -108,7 +108,7 @@ R enter(const char* where, F fn, A... args) {
   ++gReport.entries;
   platform_test::loadFp(gSetup.environment);
   std::conditional_t<std::is_void_v<R>, int, R> result{};
-#if defined(__i386__)
+#if defined(_WIN32) && defined(__i386__)
   if (gSetup.stackMisalign >= 0) {
     const uint32_t words[] = {word(args)...};
     const uint32_t answer = hostileCallWords(reinterpret_cast<const void*>(fn), words, sizeof...(A),

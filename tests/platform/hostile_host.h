@@ -1,6 +1,6 @@
 // A module library that stands between a host and a real module library and plays a hostile
 // host towards the real one: every call into the real library is made in a floating-point
-// environment chosen by the test (and, in 32-bit builds, on a stack misaligned as chosen), and
+// environment chosen by the test (and, for 32-bit Windows, on a stack misaligned as chosen), and
 // every state the real library leaves or shows is checked:
 //   - after each entry the environment must be exactly the one the entry was called in;
 //   - inside each callback the module makes, the environment must be that same one.
@@ -17,7 +17,7 @@ namespace platform_test {
 struct HostileSetup {
   const char* library = nullptr;  // the real module library
   FpBits environment;             // the environment of every call into it
-  int32_t stackMisalign = -1;     // 32-bit: ESP mod 16 at each call into it; -1: plain calls
+  int32_t stackMisalign = -1;     // 32-bit Windows: ESP mod 16 at each call; -1: plain calls
 };
 
 struct HostileReport {

@@ -62,8 +62,12 @@ struct Rig {
   std::vector<rmhost::InstanceId> ids;
 };
 
+int blocks(int full, double length) {
+  return static_cast<int>(full * length);
+}
+
 // Envelopes with every curve form, the LFO in each variant and both output laws.
-std::vector<float> vellumShapes(const std::string& path) {
+std::vector<float> vellumShapes(const std::string& path, double length) {
   std::vector<float> out;
   for (int variant = 0; variant < 5; ++variant) {
     Rig rig(path, 1,
@@ -86,13 +90,13 @@ std::vector<float> vellumShapes(const std::string& path) {
     rig.set(0, "Gate", 0.0, 30000);
     rig.set(0, "Gate", 0.8, 52345);
     rig.set(0, "Gate", 0.0, 70001);
-    rig.run(400, out);
+    rig.run(blocks(400, length), out);
   }
   return out;
 }
 
 // Swarm voices playing notes: a rich bank of `oscs` oscillators per voice.
-std::vector<float> swarmNotes(const std::string& path, int voices, double oscs) {
+std::vector<float> swarmNotes(const std::string& path, int voices, double oscs, double length) {
   std::vector<float> out;
   Rig rig(path, voices,
           {{"oscs", oscs},
@@ -113,7 +117,7 @@ std::vector<float> swarmNotes(const std::string& path, int voices, double oscs) 
     rig.set(v, "sync", sync += 1.0, at);
   }
   rig.set(0, "gate", 0.0, 40000);
-  rig.run(300, out);
+  rig.run(blocks(300, length), out);
   return out;
 }
 
@@ -126,10 +130,10 @@ const std::vector<Scenario>& scenarios() {
   return all;
 }
 
-std::vector<float> render(const Scenario& scenario, const std::string& libraryPath) {
-  if (scenario.name == "vellum-shapes") return vellumShapes(libraryPath);
-  if (scenario.name == "swarm-small") return swarmNotes(libraryPath, 2, 4);
-  if (scenario.name == "swarm-200") return swarmNotes(libraryPath, 3, 200);
+std::vector<float> render(const Scenario& scenario, const std::string& libraryPath, double length) {
+  if (scenario.name == "vellum-shapes") return vellumShapes(libraryPath, length);
+  if (scenario.name == "swarm-small") return swarmNotes(libraryPath, 2, 4, length);
+  if (scenario.name == "swarm-200") return swarmNotes(libraryPath, 3, 200, length);
   throw std::runtime_error("no scenario " + scenario.name);
 }
 

@@ -18,8 +18,9 @@ struct Scenario {
 const std::vector<Scenario>& scenarios();
 
 // Renders a scenario with the plug-in library at `libraryPath`: every output sample of every
-// instance, block after block.
-std::vector<float> render(const Scenario& scenario, const std::string& libraryPath);
+// instance, block after block. A `length` below 1 renders that share of the blocks only.
+std::vector<float> render(const Scenario& scenario, const std::string& libraryPath,
+                          double length = 1.0);
 
 // The file name of a plug-in library on this platform ("libswarm.so", "swarm.dll").
 std::string libraryFile(const std::string& plugin);
