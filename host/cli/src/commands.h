@@ -2,11 +2,13 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "rmhost/library.h"
 #include "wav.h"
 
 namespace rmcli {
@@ -27,8 +29,14 @@ struct RenderOptions {
   std::vector<std::filesystem::path> pluginPath;
 };
 
-// Each answers the process exit code: 0 done, 1 failed (with a message on `err`).
+// Each answers the process exit code (ExitCode): 0 done, 1 bad input (with a message on `err`).
 int runInfo(const InfoOptions& options, std::ostream& out, std::ostream& err);
 int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err);
+
+// The module library `plugin` names (a plug-in name or a library path), loaded; null after a
+// message on `err` when it is not found or is no module library.
+std::unique_ptr<rmhost::Library> openPlugin(const std::string& plugin,
+                                            const std::vector<std::filesystem::path>& pluginPath,
+                                            std::ostream& err);
 
 }  // namespace rmcli

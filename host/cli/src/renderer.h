@@ -28,8 +28,9 @@ using ProgressFn = std::function<void(int64_t done, int64_t total)>;
 class Renderer {
  public:
   // Loads the plug-ins and checks every pin, connection and helper of the patch against them;
-  // throws PatchError. Nothing is rendered yet.
-  Renderer(const Patch& patch, const PluginFinder& finder);
+  // throws a PatchError with `problems` (the patch's mistakes found so far) and every mistake
+  // found here. Nothing is rendered yet.
+  Renderer(const Patch& patch, const PluginFinder& finder, Problems problems = {});
   ~Renderer();
   Renderer(const Renderer&) = delete;
   Renderer& operator=(const Renderer&) = delete;
