@@ -112,7 +112,8 @@ std::string inQuotes(std::string_view name) {
 std::optional<std::string> closestName(std::string_view name,
                                        const std::vector<std::string>& candidates) {
   const std::string* closest = nullptr;
-  size_t best = std::max<size_t>(2, name.size() / 2) + 1;  // closer than this suggests
+  // Closer than this suggests; a name all of whose letters differ suggests nothing.
+  size_t best = std::min(std::max<size_t>(2, name.size() / 2) + 1, name.size());
   for (const std::string& candidate : candidates) {
     size_t distance = editDistance(name, candidate);
     if (!name.empty() && candidate.rfind(name, 0) == 0)  // a prefix

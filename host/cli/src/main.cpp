@@ -3,6 +3,7 @@
 // validates a module library.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 
 #include "commands.h"
@@ -29,6 +30,19 @@ int runCheckCommand(rmhost::CheckOptions check, const std::string& plugin,
                                 std::to_string(report.failures.size()) + " failures above)")
             << '\n';
   return rmcli::kExitBadInput;
+}
+
+// The first word of the command line that is no option: the command, or what stands for it.
+std::string commandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--plugin-path") {
+      ++i;
+    } else if (arg.empty() || arg[0] != '-') {
+      return arg;
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -82,7 +96,16 @@ int main(int argc, char** argv) {
       app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
       if (error.get_exit_code() == 0) return app.exit(error);  // --help
-      std::cerr << rmcli::toolError(error.what()) << "\nrmhost: run 'rmhost --help' for usage\n";
+      const std::vector<std::string> commands = {"info", "render", "check"};
+      const std::string word = commandWord(argc, argv);
+      if (!word.empty() && std::find(commands.begin(), commands.end(), word) == commands.end())
+        std::cerr << rmcli::toolError("unknown command " + rmcli::inQuotes(word) +
+                                      rmcli::didYouMean(word, commands) +
+                                      " (the commands: info, render, check)")
+                  << '\n';
+      else
+        std::cerr << rmcli::toolError(error.what()) << '\n';
+      std::cerr << "rmhost: run 'rmhost --help' for usage\n";
       return rmcli::kExitUsage;
     }
 
