@@ -376,6 +376,10 @@ TEST_F(Rmhost, RendersWavAndPngTheSameWayTwice) {
   EXPECT_EQ(read(dir_ / "again.png"), png);
   EXPECT_EQ(png.substr(1, 3), "PNG");
 
+  // Float samples with the 18-byte fmt chunk (its extension size 0) and a fact chunk, which
+  // readers such as sox take without a warning.
+  EXPECT_EQ(wav.substr(12, 10), std::string("fmt \x12\0\0\0\x03\0", 10));
+  EXPECT_EQ(wav.substr(36, 14), std::string("\0\0fact\x04\0\0\0\x20\x03\0\0", 14));
   const WavFile file = readWav(dir_ / "tone.wav");
   EXPECT_EQ(file.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   EXPECT_EQ(file.info.channels, 2);
