@@ -483,7 +483,7 @@ TEST_F(Rmhost, ErrorsGiveTheirExitCodeAndSayWhatToDo) {
       {"render tone.toml --midi '" + (midi / "no-notes.mid").string() + "'", 1,
        (midi / "no-notes.mid").string() + ": error: byte 30: the file holds no notes"},
       {"render tone.toml -o missing/out.wav", 1,
-       "rmhost: error: cannot write in missing: No such file or directory"},
+       "rmhost: error: cannot write in " + here + "missing: No such file or directory"},
       {"info nonesuch-plugin", 1, "rmhost: error: plug-in \"nonesuch-plugin\" not found in "},
       {"info '" NOT_A_MODULE_PATH "'", 1,
        "rmhost: error: cannot load the plug-in: " NOT_A_MODULE_PATH
