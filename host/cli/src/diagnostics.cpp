@@ -105,6 +105,19 @@ std::string toolWarning(std::string_view message) {
   return "rmhost: warning: " + std::string(message);
 }
 
+int ToolLines::overflow(int c) {
+  if (c == traits_type::eof()) return traits_type::not_eof(c);
+  if (lineStart_) out_ << "rmhost: ";
+  out_.put(static_cast<char>(c));
+  lineStart_ = c == '\n';
+  return out_ ? c : traits_type::eof();
+}
+
+int ToolLines::sync() {
+  out_.flush();
+  return out_ ? 0 : -1;
+}
+
 std::string inQuotes(std::string_view name) {
   return "\"" + std::string(name) + "\"";
 }

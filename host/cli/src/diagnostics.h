@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <stdexcept>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,6 +96,21 @@ std::string describeError(const std::string& patchFile, const PatchError& error)
 // A message of the tool itself: "rmhost: error: message".
 std::string toolError(std::string_view message);
 std::string toolWarning(std::string_view message);
+
+// A stream buffer that starts every line written through it with "rmhost: ", for the progress
+// lines of code that knows nothing of the tool; a flush passes through at once.
+class ToolLines : public std::streambuf {
+ public:
+  explicit ToolLines(std::ostream& out) : out_(out) {}
+
+ protected:
+  int overflow(int c) override;
+  int sync() override;
+
+ private:
+  std::ostream& out_;
+  bool lineStart_ = true;
+};
 
 // `name` in double quotes.
 std::string inQuotes(std::string_view name);

@@ -22,7 +22,9 @@ int runCheckCommand(rmhost::CheckOptions check, const std::string& plugin,
   const auto library = rmcli::openPlugin(plugin, pluginPath, std::cerr);
   if (!library) return rmcli::kExitBadInput;
   check.pluginPath = library->path();
-  if (!quiet) check.progress = &std::cerr;
+  rmcli::ToolLines lines(std::cerr);
+  std::ostream progress(&lines);
+  if (!quiet) check.progress = &progress;
   const rmhost::CheckReport report = rmhost::checkModuleLibrary(check);
   rmhost::printReport(report, std::cout);
   if (report.passed()) return rmcli::kExitSuccess;
