@@ -4,7 +4,6 @@
 #include <cmath>
 #include <map>
 #include <numbers>
-#include <sstream>
 
 #include "diagnostics.h"
 #include "rmhost/library.h"
