@@ -47,6 +47,21 @@ std::string commandWord(int argc, char** argv) {
   return {};
 }
 
+// What is wrong with a command line the parser refused; an unknown command gets a "did you mean".
+std::string usageMessage(CLI::App& app, const CLI::ParseError& error, int argc, char** argv) {
+  std::vector<std::string> commands;
+  std::string list;
+  for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+    commands.push_back(command->get_name());
+    list += (list.empty() ? "" : ", ") + command->get_name();
+  }
+  const std::string word = commandWord(argc, argv);
+  if (word.empty() || std::find(commands.begin(), commands.end(), word) != commands.end())
+    return rmcli::toolError(error.what());
+  return rmcli::toolError("unknown command " + rmcli::inQuotes(word) +
+                          rmcli::didYouMean(word, commands) + " (the commands: " + list + ")");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,15 +113,7 @@ int main(int argc, char** argv) {
       app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
       if (error.get_exit_code() == 0) return app.exit(error);  // --help
-      const std::vector<std::string> commands = {"info", "render", "check"};
-      const std::string word = commandWord(argc, argv);
-      if (!word.empty() && std::find(commands.begin(), commands.end(), word) == commands.end())
-        std::cerr << rmcli::toolError("unknown command " + rmcli::inQuotes(word) +
-                                      rmcli::didYouMean(word, commands) +
-                                      " (the commands: info, render, check)")
-                  << '\n';
-      else
-        std::cerr << rmcli::toolError(error.what()) << '\n';
+      std::cerr << usageMessage(app, error, argc, argv) << '\n';
       std::cerr << "rmhost: run 'rmhost --help' for usage\n";
       return rmcli::kExitUsage;
     }
