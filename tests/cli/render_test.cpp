@@ -485,6 +485,9 @@ TEST_F(Rmhost, ErrorsGiveTheirExitCodeAndSayWhatToDo) {
       {"render tone.toml -o missing/out.wav", 1,
        "rmhost: error: cannot write in " + here + "missing: No such file or directory"},
       {"info nonesuch-plugin", 1, "rmhost: error: plug-in \"nonesuch-plugin\" not found in "},
+      {"check lib/nonesuch.so", 1,
+       "rmhost: error: cannot read the module library " + here +
+           "lib/nonesuch.so: No such file or directory"},
       {"info '" NOT_A_MODULE_PATH "'", 1,
        "rmhost: error: cannot load the plug-in: " NOT_A_MODULE_PATH
        ": not a module library (missing getModuleProperties)"},

@@ -60,7 +60,12 @@ std::vector<std::string> PluginFinder::available() const {
 std::string PluginFinder::notFound(const std::string& plugin, const fs::path& base) const {
   if (looksLikePath(plugin)) {
     const fs::path path = fs::path(plugin).is_absolute() ? fs::path(plugin) : base / plugin;
-    return "no module library at " + resolvedPath(path).string();
+    std::error_code error;
+    const bool directory = fs::status(path, error).type() == fs::file_type::directory;
+    return "cannot read the module library " + resolvedPath(path).string() + ": " +
+           (error       ? error.message()
+            : directory ? "it is a directory"
+                        : "it is no file");
   }
   const std::vector<std::string> names = available();
   std::string message = "plug-in " + inQuotes(plugin) + " not found";
