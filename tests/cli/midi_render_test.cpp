@@ -262,11 +262,14 @@ TEST(MidiRender, RoutesToWhatTheFileLacksAreRefusedAtTheirLine) {
   const RouteMistake mistakes[] = {
       {"{ track = \"drums\", part = \"b\" }",
        "tempo.mid has no track named \"drums\" (its tracks: \"tempo\", \"lead\", \"bass\")"},
+      {"{ track = \"Lead\", part = \"b\" }",
+       "tempo.mid has no track named \"Lead\"; did you mean \"lead\"?"},
       {"{ track = 4, part = \"b\" }", "tempo.mid has 3 tracks; there is no track 4"},
       {"{ channel = 10, part = \"b\" }",
        "tempo.mid has no notes on channel 10 (channels with notes: 1, 2)"},
       {"{ track = \"lead\", channel = 2, part = \"b\" }", "no notes on channel 2 in that track"},
-      {"{ track = 1, part = \"c\" }", "the route plays part \"c\", which is not defined"},
+      {"{ track = 1, part = \"bb\" }",
+       "the route plays part \"bb\", which is not defined; did you mean \"b\"?"},
       {"{ part = \"b\" }", "a route names a track"},
   };
   for (const RouteMistake& mistake : mistakes) {
