@@ -26,7 +26,7 @@ struct PinEntry {
 
 inline constexpr PinEntry table[count] = {
     {"in", dirInput, dtAudio, "0", nullptr},
-    {"Rate", dirInput, dtAudio, "5", nullptr},    // Hz
+    {"Rate", dirInput, dtAudio, "5", nullptr},     // Hz
     {"Depth", dirInput, dtAudio, "0.5", nullptr},  // 0: no change, 1: down to silence
     {"Shape", dirInput, dtList, "0", "sine=0,triangle=1,square=2"},
     {"out", dirOutput, dtAudio, nullptr, nullptr},

@@ -1,6 +1,6 @@
 // The tremolo library's identity and instance creation, for the two exports.
-#include "module.h"
 #include "rackmill/plugin.h"
+#include "module.h"
 
 const rm::PluginIdentity rm::pluginIdentity{"tremolo", "Tremolo",
                                             "tremolo: the template module of the Rackmill kit"};
