@@ -37,6 +37,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/RackmillConfig.cmake
         DESTINATION ${RACKMILL_CMAKE_DIR} COMPONENT kit)
 install(DIRECTORY cmake/toolchains DESTINATION ${RACKMILL_CMAKE_DIR} COMPONENT kit)
 
+# The prefix as seen from the .pc file, so that the kit works wherever it is installed or moved.
+file(RELATIVE_PATH pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+set(RACKMILL_PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
 set(RACKMILL_HOST_PC_LIBS "")
 if(CMAKE_DL_LIBS)
   set(RACKMILL_HOST_PC_LIBS "-l${CMAKE_DL_LIBS}")
