@@ -351,6 +351,11 @@ Plugin describeModule(const rmhost::ModuleInfo& info, const ModuleMetadataFile& 
                         "\"; `rmhost info " + libraryFile + "` lists its pins");
     }
   }
+  if (info.id.empty() && metadata.uri.empty()) {
+    throw LayoutError(libraryFile +
+                      ": the module gives no identifier to make its URI of; give "
+                      "it one, or a \"uri\" in its metadata file");
+  }
   Plugin plugin;
   plugin.key = symbolOf(std::filesystem::path(libraryFile).stem().string());
   plugin.uri = metadata.uri.empty() ? defaultModuleUri(info.id) : metadata.uri;
