@@ -343,7 +343,8 @@ std::string defaultModuleUri(const std::string& moduleId) {
 Plugin describeModule(const rmhost::ModuleInfo& info, const ModuleMetadataFile& metadata,
                       const std::string& libraryFile) {
   const std::string where = metadata.path.empty() ? libraryFile : metadata.path.string();
-  for (const auto& [name, notes] : metadata.pins) {
+  for (const auto& entry : metadata.pins) {
+    const std::string& name = entry.first;
     const bool known = std::any_of(info.pins.begin(), info.pins.end(),
                                    [&](const rmhost::PinInfo& pin) { return pin.name == name; });
     if (!known) {
