@@ -109,9 +109,11 @@ TEST_F(BundleTest, AModulePlaysInALilvHostAsInTheStandInHost) {
   }
 }
 
+// Also libraries whose names make the same Turtle file name, or the manifest's.
 TEST_F(BundleTest, OddPinNamesGiveValidUniqueSymbolsAndSixtyFourPinsSixtyFourPorts) {
   const Result made =
-      make({library(PINS_ODD_PATH, "libodd.so"), library(PINS_MANY_PATH, "libmany.so")},
+      make({library(PINS_ODD_PATH, "libodd-x.so"), library(PINS_MANY_PATH, "libodd_x.so"),
+            library(PINS_SOUND_PATH, "manifest.so")},
            dir_ / "odd.lv2");
   ASSERT_EQ(made.code, 0) << made.err;
   World world((dir_ / "odd.lv2").string());
@@ -120,7 +122,7 @@ TEST_F(BundleTest, OddPinNamesGiveValidUniqueSymbolsAndSixtyFourPinsSixtyFourPor
             (std::vector<std::string>{"in_put", "level", "level_2", "_3rd_band", "in_put_2",
                                       "pin_5", "__ber", "pin_7"}));
   EXPECT_EQ(symbols(world, "https://rackmill.example/lv2/module/pins_many").size(), 64u);
-  for (const char* id : {"pins_odd", "pins_many"}) {
+  for (const char* id : {"pins_odd", "pins_many", "pins_sound"}) {
     for (const std::string& failure :
          checkBundlePlugin(world, "https://rackmill.example/lv2/module/" + std::string(id))) {
       ADD_FAILURE() << failure;

@@ -52,6 +52,7 @@ std::vector<Part> describeAll(const Lv2BundleOptions& options) {
   std::vector<Part> parts;
   std::set<std::string> files{kBridgeFile};
   std::set<std::string> uris;
+  std::set<std::string> keys{"manifest"};
   for (const std::string& name : options.libraries) {
     Part part;
     part.library = resolve(name, options.pluginPath);
@@ -68,6 +69,12 @@ std::vector<Part> describeAll(const Lv2BundleOptions& options) {
     const rmlv2::ModuleMetadataFile notes = rmlv2::readMetadataFile(metadata);
     if (!notes.path.empty()) part.metadata = notes.path;
     part.plugin = rmlv2::describeModule(part.loaded->info(), notes, file);
+    // Library names that differ only in characters a Turtle file name loses ("a-b", "a_b")
+    // keep apart, and none takes the manifest's name.
+    const std::string key = part.plugin.key;
+    for (int n = 2; !keys.insert(part.plugin.key).second; ++n) {
+      part.plugin.key = key + "_" + std::to_string(n);
+    }
     if (!uris.insert(part.plugin.uri).second) {
       throw BundleError("two libraries make the plug-in " + part.plugin.uri +
                         "; give one another \"uri\" in its metadata file (" +
