@@ -159,7 +159,9 @@ std::vector<ModuleEntry> readModuleIndex() {
   while (std::getline(file, line)) {
     std::istringstream fields(line);
     ModuleEntry entry;
-    if (fields >> entry.uri >> entry.library) entries.push_back(std::move(entry));
+    // The URI holds no space; the library's file name may.
+    if (std::getline(fields >> entry.uri >> std::ws, entry.library) && !entry.library.empty())
+      entries.push_back(std::move(entry));
   }
   return entries;
 }

@@ -12,7 +12,8 @@
 namespace rmlv2 {
 
 // The file in a bundle that lists the plug-ins of module libraries, one per line:
-// "URI LIBRARY_FILE". The bridge reads it to know which descriptors to offer.
+// "URI LIBRARY_FILE" (the URI holds no space, the file name may). The bridge reads it to know
+// which descriptors to offer.
 inline constexpr const char* kModuleIndexFile = "modules.txt";
 
 // Extra statements for manifest.ttl beyond the plug-ins (presets, for example), each a complete

@@ -109,10 +109,10 @@ TEST_F(BundleTest, AModulePlaysInALilvHostAsInTheStandInHost) {
   }
 }
 
-// Also libraries whose names make the same Turtle file name, or the manifest's.
+// Also libraries whose names make the same Turtle file name or the manifest's, or hold a space.
 TEST_F(BundleTest, OddPinNamesGiveValidUniqueSymbolsAndSixtyFourPinsSixtyFourPorts) {
   const Result made =
-      make({library(PINS_ODD_PATH, "libodd-x.so"), library(PINS_MANY_PATH, "libodd_x.so"),
+      make({library(PINS_ODD_PATH, "libodd x.so"), library(PINS_MANY_PATH, "libodd_x.so"),
             library(PINS_SOUND_PATH, "manifest.so")},
            dir_ / "odd.lv2");
   ASSERT_EQ(made.code, 0) << made.err;
