@@ -1,6 +1,6 @@
 // rmhost: the stand-in host on the command line. `info` describes a module library, `render`
 // plays a patch file offline into a WAV file and, on request, a PNG picture of it, `check`
-// validates a module library.
+// validates a module library, `lv2-bundle` makes an LV2 bundle of module libraries.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "diagnostics.h"
+#include "lv2_bundle.h"
 #include "rmhost/check.h"
 
 namespace {
@@ -109,6 +110,14 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     checkCommand->add_flag("-q,--quiet", checkQuiet, "Do not print each session's seed to stderr");
 
+    rmcli::Lv2BundleOptions bundle;
+    CLI::App* bundleCommand = app.add_subcommand(
+        "lv2-bundle", "Make an LV2 bundle of module libraries, one plug-in per library");
+    bundleCommand->add_option("library", bundle.libraries, "Plug-in names or library paths")
+        ->required();
+    bundleCommand->add_option("-o,--output", bundle.output, "Bundle folder to create, NAME.lv2")
+        ->required();
+
     try {
       app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -116,6 +125,11 @@ int main(int argc, char** argv) {
       std::cerr << usageMessage(app, error, argc, argv) << '\n';
       std::cerr << "rmhost: run 'rmhost --help' for usage\n";
       return rmcli::kExitUsage;
+    }
+
+    if (bundleCommand->parsed()) {
+      bundle.pluginPath = pluginPath;
+      return rmcli::runLv2Bundle(bundle, std::cout, std::cerr);
     }
 
     if (checkCommand->parsed()) return runCheckCommand(check, checkPlugin, pluginPath, checkQuiet);
