@@ -499,7 +499,7 @@ TEST_F(Rmhost, ErrorsGiveTheirExitCodeAndSayWhatToDo) {
       {"check", 2, "rmhost: error: plugin is required"},
       {"rendr tone.toml", 2,
        "rmhost: error: unknown command \"rendr\"; did you mean \"render\"? (the commands: info, "
-       "render, check)"},
+       "render, check, lv2-bundle)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);

@@ -27,14 +27,15 @@ awk -v dir="$work" '
   inside && /^```/ { inside = 0; close(out); next }
   inside { print > out; next }
   marked && /^```sh[[:space:]]*$/ {
-    n++; inside = 1; out = dir "/block-" n
-    printf "%s:%d\n", FILENAME, FNR > (dir "/place-" n); close(dir "/place-" n)
+    n++; inside = 1; out = sprintf("%s/block-%03d", dir, n)  # in file order when sorted
+    place = sprintf("%s/place-%03d", dir, n)
+    printf "%s:%d\n", FILENAME, FNR > place; close(place)
     printf "" > out
   }
   { marked = ($0 == "<!-- doc-test -->") }
 ' README.md docs/*.md
 
-# The process ids of every process in session $1.
+# The process ids of every process in the session of the running block ($sid).
 members() {
   local stat rest
   for stat in /proc/[0-9]*/stat; do
