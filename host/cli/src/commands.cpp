@@ -133,7 +133,7 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     std::unique_ptr<PendingFile> png;
     if (options.picture) {
       png = std::make_unique<PendingFile>(*options.picture);
-      drawPicture(audio).writePng(png->path());
+      (options.strip ? drawStrip(audio) : drawPicture(audio)).writePng(png->path());
     }
     wav.commit();
     if (png) png->commit();
