@@ -235,7 +235,7 @@ void drawTimeAxis(Canvas& canvas, const AudioBuffer& audio, const Box& plot, con
 
 Canvas drawStrip(const AudioBuffer& audio, int width, int height) {
   Canvas canvas(width, height, kBackground);
-  const int left = 56, right = 24, top = 14, bottom = 34;
+  const int left = 56, right = 24, top = 24, bottom = 34;
   const Box spectrogram{left, top, width - left - right, height - top - bottom};
   canvas.fill(spectrogram.x, spectrogram.y, spectrogram.w, spectrogram.h, kPanel);
   if (audio.frames > 0) {
