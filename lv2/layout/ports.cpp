@@ -10,7 +10,8 @@ namespace rmlv2 {
 namespace {
 
 // Ranges and units of the module pins that become controls, and the values the instrument starts
-// with where a module's own default would be silent or extreme. Everything else (names, kinds,
+// with: those of the factory sound "Clear Keys" (sounds/clear-keys.toml), the module's own default
+// where that sound leaves a pin alone. Everything else (names, kinds,
 // list items, the plug-ins' own defaults) comes from the modules' pin descriptions.
 struct PinRange {
   Module module;
@@ -24,34 +25,36 @@ struct PinRange {
 
 const PinRange kRanges[] = {
     {Module::swarm, "fm1_1", 0.0f, 8.0f, 1.0f, "", "partial spacing: modulator to carrier ratio"},
-    {Module::swarm, "N", 0.0f, 100.0f, 8.0f, "", "partials per oscillator"},
+    {Module::swarm, "N", 0.0f, 100.0f, 12.0f, "", "partials per oscillator"},
     {Module::swarm, "a_1", 0.0f, 1.0f, 0.6f, "", "amplitude ratio of successive partials"},
     {Module::swarm, "poly", 1.0f, 16.0f, 16.0f, "", "voices sounding at once"},
-    {Module::swarm, "Wave_1", 0.0f, 1.0f, 0.5f, "", "partials above (1) or below (0) the carrier"},
-    {Module::swarm, "rotate", -2.0f, 2.0f, 0.0f, "", "carrier phase rotation in half-turns"},
-    {Module::swarm, "incr", -2.0f, 2.0f, 0.25f, "", "rotating phase step per note in half-turns"},
-    {Module::swarm, "pitchspread", 0.0f, 0.02f, 0.0002f, "", "pitch step between oscillators"},
+    {Module::swarm, "Wave_1", 0.0f, 1.0f, 1.0f, "", "partials above (1) or below (0) the carrier"},
+    {Module::swarm, "rotate", -2.0f, 2.0f, std::nullopt, "",
+     "carrier phase rotation in half-turns"},
+    {Module::swarm, "incr", -2.0f, 2.0f, std::nullopt, "",
+     "rotating phase step per note in half-turns"},
+    {Module::swarm, "pitchspread", 0.0f, 0.02f, 0.00008f, "", "pitch step between oscillators"},
     {Module::swarm, "fm1_2", 0.0f, 8.0f, std::nullopt, "", "not read by the module"},
     {Module::swarm, "a_2", 0.0f, 1.0f, 0.5f, "", "fall of the amplitude ratio across the bank"},
     {Module::swarm, "pitchShuffle", -1.0f, 1.0f, std::nullopt, "", "bend of the pitch spread"},
     {Module::swarm, "wind", 0.0f, 1.0f, std::nullopt, "", "phase wind-up"},
     {Module::swarm, "phasespread", 0.0f, 1.0f, 0.4f, "", "phase offsets between oscillators"},
-    {Module::swarm, "oscs", 1.0f, 200.0f, 30.0f, "", "oscillators per voice"},
+    {Module::swarm, "oscs", 1.0f, 200.0f, 8.0f, "", "oscillators per voice"},
     {Module::swarm, "retrigger", 0.0f, 1.0f, 1.0f, "", "fresh phases per note (off) or hand-over"},
-    {Module::vellum, "Attack", 0.0f, 1000.0f, 50.0f, "", "attack rate in segments per second"},
+    {Module::vellum, "Attack", 0.0f, 1000.0f, 300.0f, "", "attack rate in segments per second"},
     {Module::vellum, "Hold", 0.0f, 1000.0f, std::nullopt, "", "hold rate in segments per second"},
-    {Module::vellum, "Decay", 0.0f, 1000.0f, 1.5f, "", "decay rate in segments per second"},
-    {Module::vellum, "Sustain", 0.0f, 10.0f, 0.6f, "", "sustain level (1 is full level)"},
-    {Module::vellum, "Release", 0.0f, 1000.0f, 2.0f, "", "release rate in segments per second"},
+    {Module::vellum, "Decay", 0.0f, 1000.0f, 1.2f, "", "decay rate in segments per second"},
+    {Module::vellum, "Sustain", 0.0f, 10.0f, 0.35f, "", "sustain level (1 is full level)"},
+    {Module::vellum, "Release", 0.0f, 1000.0f, 4.0f, "", "release rate in segments per second"},
     {Module::vellum, "Overall Level", 0.0f, 10.0f, 1.0f, "", "output gain"},
     {Module::vellum, "AttackForm", -1.0f, 1.0f, std::nullopt, "", "attack curvature"},
-    {Module::vellum, "DecayForm", -1.0f, 1.0f, 0.3f, "", "decay curvature"},
-    {Module::vellum, "ReleaseForm", -1.0f, 1.0f, 0.3f, "", "release curvature"},
+    {Module::vellum, "DecayForm", -1.0f, 1.0f, -0.4f, "", "decay curvature"},
+    {Module::vellum, "ReleaseForm", -1.0f, 1.0f, -0.3f, "", "release curvature"},
     {Module::vellum, "FullAttack", 0.0f, 1.0f, std::nullopt, "",
      "attack and hold run to their end"},
     {Module::vellum, "NoRelease", 0.0f, 1.0f, std::nullopt, "", "a gate fall is no event"},
     {Module::vellum, "LfoAmt", 0.0f, 1.0f, std::nullopt, "", "LFO depth"},
-    {Module::vellum, "LfoFreq", 0.0f, 100.0f, 4.5f, "hz", "LFO frequency"},
+    {Module::vellum, "LfoFreq", 0.0f, 100.0f, std::nullopt, "hz", "LFO frequency"},
     {Module::vellum, "LfoPhase", 0.0f, 10.0f, std::nullopt, "", "LFO phase offset in cycles"},
     {Module::vellum, "LfoAlign", 0.0f, 4.0f, std::nullopt, "", "LFO variant"},
     {Module::vellum, "dbmode", 0.0f, 1.0f, std::nullopt, "", "output law: 0 linear, 1 decibel"},
@@ -161,7 +164,7 @@ Plugin instrument(const rmhost::ModuleInfo& swarm, const rmhost::ModuleInfo& vel
   voices.comment = "voices in use; each is one swarm clone and one vellum envelope";
   b.control(Role::velocity, "velocity_sensitivity", "Velocity sensitivity", 0.0f, 1.0f, 0.7f)
       .comment = "0: every note at full level; 1: level follows velocity squared";
-  b.control(Role::gain, "gain", "Output gain", 0.0f, 2.0f, 0.4f).comment =
+  b.control(Role::gain, "gain", "Output gain", 0.0f, 2.0f, 0.35f).comment =
       "linear gain on the sum of the voices";
   b.modulePins(swarm, Module::swarm, "osc_", true);
   b.modulePins(vellum, Module::vellum, "env_", true);

@@ -18,12 +18,13 @@ std::string quoted(const std::string& text) {
   return out + "\"";
 }
 
-// A Turtle decimal: "8.0", "0.25", "1.0E-4" for the smallest.
+// A Turtle decimal: "8.0", "0.25", "0.00008".
 std::string decimal(float value) {
   char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   std::string text(buffer, result.ptr);
-  if (text.find_first_of(".e") == std::string::npos) text += ".0";
+  if (text.find('.') == std::string::npos) text += ".0";
   return text;
 }
 
