@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "loaded_library.h"
 
@@ -67,6 +71,54 @@ TEST(PinMetadata, ModulesAndPinsAreFoundByNameOnly) {
     for (const rmhost::PinMetadata& pin : module.pins)
       EXPECT_TRUE(names.insert(pin.pin).second)
           << module.moduleId << " lists " << pin.pin << " twice";
+  }
+}
+
+// The pin tables of the sound guide, by module: each row's cells after the pin's name.
+std::map<std::string, std::map<std::string, std::vector<std::string>>> guideTables() {
+  std::ifstream in(DOCS_DIR "/sound-guide.md");
+  std::map<std::string, std::map<std::string, std::vector<std::string>>> tables;
+  std::string module;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("<!-- pins: ", 0) == 0) {
+      module = line.substr(11, line.find(' ', 11) - 11);
+      continue;
+    }
+    if (line == "<!-- end of pins -->") module.clear();
+    if (module.empty() || line.rfind("| `", 0) != 0) continue;
+    std::vector<std::string> cells;
+    std::istringstream row(line.substr(2));
+    for (std::string cell; std::getline(row, cell, '|');) {
+      cell.erase(0, cell.find_first_not_of(' '));
+      cell.erase(cell.find_last_not_of(' ') + 1);
+      cells.push_back(cell);
+    }
+    const std::string name = cells.front().substr(1, cells.front().size() - 2);
+    cells.erase(cells.begin());
+    EXPECT_TRUE(tables[module].emplace(name, cells).second) << name << " twice in " << module;
+  }
+  return tables;
+}
+
+// The guide's pin tables say what the metadata says, pin for pin and word for word.
+TEST(PinMetadata, TheGuidesPinTablesFollowTheTable) {
+  const auto tables = guideTables();
+  ASSERT_EQ(tables.size(), 2u) << "docs/sound-guide.md should have a pin table per module";
+  for (const rmhost::ModuleMetadata& module : rmhost::allModuleMetadata()) {
+    SCOPED_TRACE(module.moduleId);
+    const auto table = tables.find(std::string(module.moduleId));
+    ASSERT_NE(table, tables.end());
+    EXPECT_EQ(table->second.size(), module.pins.size());
+    for (const rmhost::PinMetadata& pin : module.pins) {
+      const auto row = table->second.find(std::string(pin.pin));
+      ASSERT_NE(row, table->second.end()) << pin.pin << " has no row";
+      std::ostringstream range;
+      range << pin.minimum << " to " << pin.maximum;
+      const std::vector<std::string> expected{std::string(pin.description),
+                                              pin.unit.empty() ? "–" : std::string(pin.unit),
+                                              range.str()};
+      EXPECT_EQ(row->second, expected) << pin.pin;
+    }
   }
 }
 
