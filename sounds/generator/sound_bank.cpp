@@ -312,12 +312,46 @@ std::string galleryText(const std::vector<Sound>& sounds) {
       if (!heading) out << "\n## " << family.heading << "\n";
       heading = true;
       out << "\n### " << sound.name << "\n\n"
-          << sound.description << "\n\n"
+          << sound.description << ".\n\n"
           << "![" << sound.name << "](pictures/sounds/" << sound.key << ".png)\n\n"
           << "`rmhost render examples/factory/" << sound.key << ".toml` · preset "
           << "`https://rackmill.example/lv2/instrument/preset/" << sound.key << "`\n";
     }
   }
+  out << "\n## Adding a sound\n\n"
+      << "Write `sounds/<key>.toml` (the key in lower-case letters, digits and `-`):\n\n"
+      << "```toml\n"
+      << "name = \"Glass Pad\"           # the preset's label\n"
+      << "family = \"pads\"              # pads, organs, bells, plucks, basses, leads, drones, "
+         "percussion\n"
+      << "description = \"one line\"\n\n"
+      << "[swarm]                       # swarm pins that differ from the module's defaults\n"
+      << "oscs = 40\n"
+      << "retrigger = \"off\"             # list pins by label or value\n\n"
+      << "[vellum]                      # vellum pins likewise\n"
+      << "Attack = 1.2\n"
+      << "\"Overall Level\" = 1.0\n\n"
+      << "[instrument]                  # the instrument's own controls (these are the "
+         "defaults)\n"
+      << "voices = 8\n"
+      << "velocity = 0.7                # velocity sensitivity, 0 to 1\n"
+      << "gain = 0.4                    # set it so that the patch peaks near -3 dBFS\n\n"
+      << "[[phrase]]                    # the demo phrase: seconds, pitches as in patches\n"
+      << "start = 0.0\n"
+      << "length = 2.0\n"
+      << "pitch = [\"C3\", \"G3\"]\n"
+      << "velocity = 100\n"
+      << "```\n\n"
+      << "Then build (the presets go into the bundle), write the patches and this page again, and "
+         "draw the\npictures:\n\n"
+      << "```sh\n"
+      << "cmake --build build/default\n"
+      << "build/default/sounds/rackmill_factory patches sounds examples/factory\n"
+      << "build/default/sounds/rackmill_factory gallery sounds docs/sounds.md\n"
+      << "scripts/make-pictures.sh\n"
+      << "```\n\n"
+      << "A test fails while any of them is stale, or while a factory patch peaks outside -6 to "
+         "-1 dBFS.\n";
   return out.str();
 }
 
