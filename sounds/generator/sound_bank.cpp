@@ -61,7 +61,7 @@ class Reader {
   void finish() const {
     for (const auto& [key, node] : table_)
       if (std::find(seen_.begin(), seen_.end(), key.str()) == seen_.end())
-        fail(place(node), "unknown key \"" + std::string(key.str()) + "\"");
+        fail(placeOf(file_, key.source()), "unknown key \"" + std::string(key.str()) + "\"");
   }
 
  private:
