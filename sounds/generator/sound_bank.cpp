@@ -298,9 +298,9 @@ std::string galleryText(const std::vector<Sound>& sounds) {
       << "`rmhost render`. Each picture is the spectrogram of that render: time to the right, "
          "frequency\n"
       << "upwards on a logarithmic scale from 20 Hz, brighter for louder.\n\n"
-      << "Play one in jalv: `jalv --preset URI https://rackmill.example/lv2/instrument`, with "
-         "the URI\n"
-      << "given under each sound.";
+      << "In jalv, the console command `preset URI` loads one, with the URI given under each "
+         "sound\n"
+      << "(`presets` lists them).";
   for (const Sound& sound : sounds)
     if (sound.key == kDefaultSound)
       out << " The instrument itself starts as **" << sound.name << "**.";

@@ -115,7 +115,7 @@ TEST_F(SoundFiles, ThePatchPlaysThePhraseAsTheInstrument) {
   EXPECT_NE(text.find("retrigger = \"off\"\n"), std::string::npos);
 }
 
-class Presets : public SoundFiles {
+class FactoryPresets : public SoundFiles {
  protected:
   const rmhost::ModuleInfo& swarm() { return loadedLibrary(SWARM_PATH).info(); }
   const rmhost::ModuleInfo& vellum() { return loadedLibrary(VELLUM_PATH).info(); }
@@ -134,7 +134,7 @@ class Presets : public SoundFiles {
   }
 };
 
-TEST_F(Presets, EveryControlGetsTheSoundsValueOrTheModulesDefault) {
+TEST_F(FactoryPresets, EveryControlGetsTheSoundsValueOrTheModulesDefault) {
   const rmlv2::Plugin plugin = instrument();
   const auto values = rmfactory::presetValues(plugin, swarm(), vellum(), sound(kMinimal));
   size_t controls = 0;
@@ -149,7 +149,7 @@ TEST_F(Presets, EveryControlGetsTheSoundsValueOrTheModulesDefault) {
   EXPECT_EQ(value(values, "voices"), 8.0f);
 }
 
-TEST_F(Presets, ValuesTheInstrumentCannotTakeAreRefused) {
+TEST_F(FactoryPresets, ValuesTheInstrumentCannotTakeAreRefused) {
   const rmlv2::Plugin plugin = instrument();
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"N = 4", "N = 4000", ":6:5: error: N = 4000 lies outside"},
@@ -171,7 +171,7 @@ TEST_F(Presets, ValuesTheInstrumentCannotTakeAreRefused) {
   }
 }
 
-TEST_F(Presets, TheManifestKeepsOneSectionHoweverOftenItIsWritten) {
+TEST_F(FactoryPresets, TheManifestKeepsOneSectionHoweverOftenItIsWritten) {
   const rmlv2::Plugin plugin = instrument();
   const std::vector<rmfactory::Sound> sounds{sound(kMinimal)};
   const std::string manifest =
