@@ -170,9 +170,12 @@ std::string valueText(const PinValue& pin) {
   return "\"" + std::get<std::string>(pin.value) + "\"";
 }
 
+// A MIDI number stays a number; anything else is a note name, quoted.
 std::string pitchText(const std::string& pitch) {
-  const bool name = !pitch.empty() && ((pitch[0] >= 'A' && pitch[0] <= 'G'));
-  return name ? "\"" + pitch + "\"" : pitch;
+  double number = 0.0;
+  const auto [end, error] = std::from_chars(pitch.data(), pitch.data() + pitch.size(), number);
+  const bool isNumber = error == std::errc() && end == pitch.data() + pitch.size();
+  return isNumber ? pitch : "\"" + pitch + "\"";
 }
 
 }  // namespace
