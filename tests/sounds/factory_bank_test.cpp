@@ -149,6 +149,18 @@ TEST_F(FactoryPresets, EveryControlGetsTheSoundsValueOrTheModulesDefault) {
   EXPECT_EQ(value(values, "voices"), 8.0f);
 }
 
+// A sound that leaves Release alone keeps its voices as long as vellum's own default rate asks.
+TEST_F(FactoryPresets, TheReleaseOfAVoiceFollowsVellumsOwnDefault) {
+  std::string text = kMinimal;
+  text.erase(text.find("Release = 2.0\n"), 14);
+  const rmfactory::Sound plain = sound(text);
+  double rate = 0.0;
+  for (const rmhost::PinInfo& pin : vellum().pins)
+    if (pin.name == "Release") rate = rmhost::parseNumber(*pin.defaultText).value();
+  ASSERT_GT(rate, 0.1);
+  EXPECT_DOUBLE_EQ(plain.releaseSeconds(), 1.0 / rate + 0.02);
+}
+
 TEST_F(FactoryPresets, ValuesTheInstrumentCannotTakeAreRefused) {
   const rmlv2::Plugin plugin = instrument();
   const std::tuple<const char*, const char*, const char*> cases[] = {
