@@ -48,7 +48,9 @@ class Spectrum {
       : size_(size),
         in_(fftw_alloc_real(static_cast<size_t>(size))),
         out_(fftw_alloc_complex(static_cast<size_t>(size / 2 + 1))),
-        plan_(fftw_plan_dft_r2c_1d(size, in_, out_, FFTW_ESTIMATE)),
+        // Scalar code only: which vector code FFTW picks depends on the processor, and the
+        // pictures must come out the same, byte for byte, on every machine.
+        plan_(fftw_plan_dft_r2c_1d(size, in_, out_, FFTW_ESTIMATE | FFTW_NO_SIMD)),
         window_(static_cast<size_t>(size)) {
     for (int i = 0; i < size; ++i)
       window_[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / size);
