@@ -1,10 +1,12 @@
 // rmhost: the stand-in host on the command line. `info` describes a module library, `render`
-// plays a patch file offline into a WAV file and, on request, a PNG picture of it.
+// plays a patch file offline into a WAV file and, on request, a PNG picture of it, `check`
+// validates a module library, `lv2-bundle` makes an LV2 bundle of module libraries.
 #include <CLI/CLI.hpp>
 
 #include <iostream>
 
 #include "commands.h"
+#include "lv2_bundle.h"
 #include "plugins.h"
 #include "rmhost/check.h"
 
@@ -58,7 +60,20 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     checkCommand->add_flag("-q,--quiet", checkQuiet, "Do not print each session's seed to stderr");
 
+    rmcli::Lv2BundleOptions bundle;
+    CLI::App* bundleCommand = app.add_subcommand(
+        "lv2-bundle", "Make an LV2 bundle of module libraries, one plug-in per library");
+    bundleCommand->add_option("library", bundle.libraries, "Plug-in names or library paths")
+        ->required();
+    bundleCommand->add_option("-o,--output", bundle.output, "Bundle folder to create, NAME.lv2")
+        ->required();
+
     CLI11_PARSE(app, argc, argv);
+
+    if (bundleCommand->parsed()) {
+      bundle.pluginPath = pluginPath;
+      return rmcli::runLv2Bundle(bundle, std::cout, std::cerr);
+    }
 
     if (checkCommand->parsed()) {
       std::vector<std::filesystem::path> directories = pluginPath;
