@@ -1,5 +1,7 @@
 #include "presets.h"
 
+#include <lv2/presets/presets.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -52,7 +54,7 @@ float portValue(const rmlv2::Port& port, const PinValue& pin) {
 }  // namespace
 
 std::string presetUri(const rmlv2::Plugin& instrument, const Sound& sound) {
-  return instrument.uri() + "/preset/" + sound.key;
+  return instrument.uri + "/preset/" + sound.key;
 }
 
 std::vector<std::pair<const rmlv2::Port*, float>> presetValues(const rmlv2::Plugin& instrument,
@@ -116,7 +118,7 @@ std::string presetsTurtle(const rmlv2::Plugin& instrument, const rmhost::ModuleI
       << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
   for (const Sound& sound : sounds) {
     out << "\n<" << presetUri(instrument, sound) << ">\n  a pset:Preset ;\n"
-        << "  lv2:appliesTo <" << instrument.uri() << "> ;\n"
+        << "  lv2:appliesTo <" << instrument.uri << "> ;\n"
         << "  rdfs:label " << quoted(sound.name) << " ;\n"
         << "  rdfs:comment " << quoted(sound.description) << " ;\n  lv2:port";
     const auto values = presetValues(instrument, swarm, vellum, sound);
@@ -129,18 +131,16 @@ std::string presetsTurtle(const rmlv2::Plugin& instrument, const rmhost::ModuleI
   return out.str();
 }
 
-std::string manifestWithPresets(std::string manifest, const rmlv2::Plugin& instrument,
-                                const std::vector<Sound>& sounds) {
-  const size_t marker = manifest.find(kPresetMarker);
-  if (marker != std::string::npos) manifest.erase(marker);
-  std::ostringstream out;
-  out << kPresetMarker << ": the instrument's factory sounds, in presets.ttl.\n"
-      << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n\n";
+rmlv2::ManifestExtras presetExtras(const rmlv2::Plugin& instrument, const rmhost::ModuleInfo& swarm,
+                                   const rmhost::ModuleInfo& vellum,
+                                   const std::vector<Sound>& sounds) {
+  rmlv2::ManifestExtras extras;
   for (const Sound& sound : sounds)
-    out << "<" << presetUri(instrument, sound) << ">\n  a pset:Preset ;\n"
-        << "  lv2:appliesTo <" << instrument.uri() << "> ;\n"
-        << "  rdfs:seeAlso <presets.ttl> .\n\n";
-  return manifest + out.str();
+    extras.statements.push_back("<" + presetUri(instrument, sound) + ">\n  a <" +
+                                LV2_PRESETS__Preset "> ;\n  lv2:appliesTo <" + instrument.uri +
+                                "> ;\n  rdfs:seeAlso <presets.ttl> .");
+  extras.files.emplace_back("presets.ttl", presetsTurtle(instrument, swarm, vellum, sounds));
+  return extras;
 }
 
 }  // namespace rmfactory

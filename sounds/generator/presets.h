@@ -1,5 +1,5 @@
 // LV2 presets of the instrument from the factory bank: presets.ttl in the bundle and the
-// entries in its manifest that let hosts find them.
+// statements in its manifest that let hosts find them.
 #pragma once
 
 #include <filesystem>
@@ -8,6 +8,7 @@
 
 #include "layout/ports.h"
 #include "sound_bank.h"
+#include "ttl/turtle.h"
 
 namespace rmfactory {
 
@@ -26,11 +27,10 @@ std::vector<std::pair<const rmlv2::Port*, float>> presetValues(const rmlv2::Plug
 std::string presetsTurtle(const rmlv2::Plugin& instrument, const rmhost::ModuleInfo& swarm,
                           const rmhost::ModuleInfo& vellum, const std::vector<Sound>& sounds);
 
-// `manifest` with its preset section (from kPresetMarker to the end) replaced by one for
-// `sounds`, so that writing it again gives the same text.
-std::string manifestWithPresets(std::string manifest, const rmlv2::Plugin& instrument,
-                                const std::vector<Sound>& sounds);
-
-inline constexpr const char* kPresetMarker = "# Factory presets";
+// What the bundle's Turtle writer adds for the presets: a manifest statement per preset and the
+// file presets.ttl.
+rmlv2::ManifestExtras presetExtras(const rmlv2::Plugin& instrument, const rmhost::ModuleInfo& swarm,
+                                   const rmhost::ModuleInfo& vellum,
+                                   const std::vector<Sound>& sounds);
 
 }  // namespace rmfactory

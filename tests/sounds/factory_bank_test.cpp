@@ -1,6 +1,5 @@
 // The factory-bank generator: mistakes in a sound file named at their place, the renderer patch
-// it writes, the preset values it gives every control, and a manifest that stays whole however
-// often the presets are added.
+// it writes, the preset values it gives every control, and the presets' Turtle.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -183,19 +182,26 @@ TEST_F(FactoryPresets, ValuesTheInstrumentCannotTakeAreRefused) {
   }
 }
 
-TEST_F(FactoryPresets, TheManifestKeepsOneSectionHoweverOftenItIsWritten) {
+// What the bundle's Turtle writer adds: a manifest statement per preset, in the prefixes it
+// declares, and presets.ttl with every control of each preset.
+TEST_F(FactoryPresets, TheManifestFindsEveryPresetInPresetsTtl) {
   const rmlv2::Plugin plugin = instrument();
   const std::vector<rmfactory::Sound> sounds{sound(kMinimal)};
-  const std::string manifest =
-      "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n\n<x> a lv2:Plugin .\n";
-  const std::string once = rmfactory::manifestWithPresets(manifest, plugin, sounds);
-  EXPECT_EQ(rmfactory::manifestWithPresets(once, plugin, sounds), once);
-  EXPECT_EQ(once.rfind(manifest, 0), 0u);
-  const std::string uri = "<" + rmfactory::presetUri(plugin, sounds.front()) + ">";
-  EXPECT_EQ(once.find(uri), once.rfind(uri));
-  const std::string turtle = rmfactory::presetsTurtle(plugin, swarm(), vellum(), sounds);
+  const rmlv2::ManifestExtras extras = rmfactory::presetExtras(plugin, swarm(), vellum(), sounds);
+  ASSERT_EQ(extras.statements.size(), 1u);
+  EXPECT_EQ(extras.statements[0], "<" + plugin.uri +
+                                      "/preset/test-keys>\n"
+                                      "  a <http://lv2plug.in/ns/ext/presets#Preset> ;\n"
+                                      "  lv2:appliesTo <" +
+                                      plugin.uri +
+                                      "> ;\n"
+                                      "  rdfs:seeAlso <presets.ttl> .");
+  ASSERT_EQ(extras.files.size(), 1u);
+  EXPECT_EQ(extras.files[0].first, "presets.ttl");
+  const std::string& turtle = extras.files[0].second;
   EXPECT_NE(turtle.find("rdfs:label \"Test Keys\""), std::string::npos);
   EXPECT_NE(turtle.find("[ lv2:symbol \"osc_N\" ; pset:value 4.0 ]"), std::string::npos);
+  EXPECT_NE(turtle.find("[ lv2:symbol \"osc_pitchspread\" ; pset:value 0.0 ]"), std::string::npos);
 }
 
 }  // namespace
