@@ -1,16 +1,19 @@
 // Writes the Turtle of our bundle, rackmill.lv2: the instrument and the plug-ins of swarm and
-// vellum alone, from the pin descriptions of the module libraries in the bundle.
+// vellum alone, from the pin descriptions of the module libraries in the bundle, and the
+// instrument's presets from the factory bank.
 //
-//   rackmill_lv2_ttl BUNDLE_DIR BRIDGE_FILE_NAME
+//   rackmill_lv2_ttl BUNDLE_DIR BRIDGE_FILE_NAME SOUNDS_DIR
 #include <iostream>
 
 #include "layout/ports.h"
+#include "presets.h"
 #include "rmhost/library.h"
+#include "sound_bank.h"
 #include "ttl/turtle.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: " << argv[0] << " BUNDLE_DIR BRIDGE_FILE_NAME\n";
+  if (argc != 4) {
+    std::cerr << "usage: " << argv[0] << " BUNDLE_DIR BRIDGE_FILE_NAME SOUNDS_DIR\n";
     return 2;
   }
   const std::filesystem::path bundle = argv[1];
@@ -20,10 +23,10 @@ int main(int argc, char** argv) {
     if (!swarm) throw std::runtime_error(error);
     auto vellum = rmhost::Library::load((bundle / "libvellum.so").string(), &error);
     if (!vellum) throw std::runtime_error(error);
-    // Further manifest statements and their files (presets of the instrument, for example).
-    const rmlv2::ManifestExtras extras;
-    rmlv2::writeTurtle(bundle, rmlv2::describePlugins(swarm->info(), vellum->info()), argv[2],
-                       extras);
+    const auto plugins = rmlv2::describePlugins(swarm->info(), vellum->info());
+    const rmlv2::ManifestExtras presets = rmfactory::presetExtras(
+        plugins.front(), swarm->info(), vellum->info(), rmfactory::loadSounds(argv[3]));
+    rmlv2::writeTurtle(bundle, plugins, argv[2], presets);
   } catch (const std::exception& e) {
     std::cerr << argv[0] << ": " << e.what() << "\n";
     return 1;

@@ -59,6 +59,33 @@ Levels measure(const AudioBuffer& audio) {
   return levels;
 }
 
+// Above full scale the mix clips wherever it goes next, so every format warns: a float file
+// keeps the overs, but players and conversions do not. The warning names the loudest strip and a
+// master gain that brings the peak to -1 dBFS.
+void warnAboveFullScale(std::ostream& err, const std::string& patchName, const Patch& patch,
+                        const std::vector<StripLevel>& strips, double peak, SampleFormat format,
+                        const std::filesystem::path& wavPath) {
+  if (!(peak > 1.0)) return;
+  constexpr double kTarget = 0.8912509381337456;  // -1 dBFS
+  char fix[64];
+  std::snprintf(fix, sizeof fix, "%.3g", patch.render.gain * kTarget / peak);
+  err << "rmhost: warning: the mix peaks at " << decibels(peak) << ", above full scale (0 dBFS)";
+  if (format == SampleFormat::float32)
+    err << "; the float file keeps the overs, but playback and 16- or 24-bit copies clip them";
+  else
+    err << " and is clipped in " << wavPath.string();
+  err << ". To peak at -1 dBFS, set gain = " << fix << " under [render] (now " << patch.render.gain
+      << ")\n";
+  const auto loudest =
+      std::max_element(strips.begin(), strips.end(),
+                       [](const StripLevel& a, const StripLevel& b) { return a.peak < b.peak; });
+  if (loudest == strips.end()) return;
+  err << patchName << ':' << loudest->where.line << ':' << loudest->where.column
+      << ": note: the loudest mix strip, source \"" << loudest->source << "\" with gain "
+      << loudest->gain << ", peaks at " << decibels(loudest->peak)
+      << " on its own; lower its gain or the level of what feeds it\n";
+}
+
 }  // namespace
 
 std::unique_ptr<rmhost::Library> openPlugin(const std::string& plugin,
@@ -110,7 +137,7 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     std::unique_ptr<PendingFile> png;
     if (options.picture) {
       png = std::make_unique<PendingFile>(*options.picture);
-      drawPicture(audio).writePng(png->path());
+      (options.strip ? drawStrip(audio) : drawPicture(audio)).writePng(png->path());
     }
     wav.commit();
     if (png) png->commit();
@@ -120,10 +147,8 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     if (levels.notFinite > 0)
       err << toolWarning(std::to_string(levels.notFinite) + " samples are not finite numbers")
           << '\n';
-    if (levels.peak > 1.0 && options.format != SampleFormat::float32)
-      err << toolWarning("the mix peaks at " + decibels(levels.peak) + " and is clipped in " +
-                         wavPath.string() + "; lower [render] gain")
-          << '\n';
+    warnAboveFullScale(err, patchName, patch, renderer.stripLevels(), levels.peak, options.format,
+                       wavPath);
     if (options.quiet) return kExitSuccess;
     for (const std::string& notice : patch.notices) out << notice << '\n';
     char summary[160];

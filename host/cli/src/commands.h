@@ -24,6 +24,7 @@ struct RenderOptions {
   std::optional<std::filesystem::path> midi;  // played instead of the patch's MIDI files
   std::filesystem::path output;  // empty: the MIDI file's or else the patch's name with .wav, here
   std::optional<std::filesystem::path> picture;
+  bool strip = false;  // the picture as a small spectrogram strip
   SampleFormat format = SampleFormat::float32;
   bool quiet = false;
   std::vector<std::filesystem::path> pluginPath;

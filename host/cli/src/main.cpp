@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
                               "name with .wav, here)");
     renderCommand->add_option("--png", render.picture,
                               "Also draw waveform and spectrogram into this PNG file");
+    renderCommand->add_flag("--strip", render.strip,
+                            "Draw the PNG as a small spectrogram strip (720 x 240) for docs");
     renderCommand->add_option("--bits", bits, "Sample format: 32 (float, default), 24 or 16")
         ->check(CLI::IsMember({16, 24, 32}));
     renderCommand->add_flag("-q,--quiet", render.quiet, "Print nothing when all goes well");

@@ -94,7 +94,7 @@ struct Renderer::Graph {
   std::vector<Channel> channels(const SignalRef& ref) const;
   const float* data(const Channel& channel, int voice) const;
   void runGains(int frames);
-  void mixInto(int frames, std::vector<double>& left, std::vector<double>& right) const;
+  void mixInto(int frames, std::vector<double>& left, std::vector<double>& right);
 
   Patch patch;
   int64_t frames = 0;
@@ -103,6 +103,8 @@ struct Renderer::Graph {
   std::unique_ptr<rmhost::Session> session;  // declared after the libraries it uses
   std::vector<Gain> gains;
   std::vector<Strip> strips;
+  std::vector<double> stripPeaks;             // of each strip's own sum, before the master gain
+  std::vector<double> stripLeft, stripRight;  // one strip's sum over one block
   std::vector<Event> events;
   bool rendered = false;
 };
@@ -517,18 +519,26 @@ void Renderer::Graph::runGains(int count) {
   }
 }
 
-void Renderer::Graph::mixInto(int count, std::vector<double>& left,
-                              std::vector<double>& right) const {
+void Renderer::Graph::mixInto(int count, std::vector<double>& left, std::vector<double>& right) {
   std::fill(left.begin(), left.begin() + count, 0.0);
   std::fill(right.begin(), right.begin() + count, 0.0);
-  for (const Strip& strip : strips) {
+  for (size_t s = 0; s < strips.size(); ++s) {
+    const Strip& strip = strips[s];
+    std::fill(stripLeft.begin(), stripLeft.begin() + count, 0.0);
+    std::fill(stripRight.begin(), stripRight.begin() + count, 0.0);
     for (int v = 0; v < strip.voices; ++v) {
       const float* l = data(strip.left, v);
       const float* r = data(strip.right, v);
       for (int i = 0; i < count; ++i) {
-        left[i] += strip.leftGain * l[i];
-        right[i] += strip.rightGain * r[i];
+        stripLeft[i] += strip.leftGain * l[i];
+        stripRight[i] += strip.rightGain * r[i];
       }
+    }
+    double& peak = stripPeaks[s];
+    for (int i = 0; i < count; ++i) {
+      left[i] += stripLeft[i];
+      right[i] += stripRight[i];
+      peak = std::max({peak, std::fabs(stripLeft[i]), std::fabs(stripRight[i])});
     }
   }
 }
@@ -553,6 +563,17 @@ int64_t Renderer::frames() const {
   return graph_->frames;
 }
 
+std::vector<StripLevel> Renderer::stripLevels() const {
+  const Graph& graph = *graph_;
+  std::vector<StripLevel> levels;
+  for (size_t s = 0; s < graph.patch.mix.size() && s < graph.stripPeaks.size(); ++s) {
+    const MixDef& entry = graph.patch.mix[s];
+    levels.push_back({entry.source.node + (entry.source.pin.empty() ? "" : "." + entry.source.pin),
+                      entry.where, entry.gain, graph.stripPeaks[s] * graph.patch.render.gain});
+  }
+  return levels;
+}
+
 AudioBuffer Renderer::render(const ProgressFn& progress) {
   Graph& graph = *graph_;
   if (graph.rendered) throw std::logic_error("a renderer renders once");
@@ -564,6 +585,9 @@ AudioBuffer Renderer::render(const ProgressFn& progress) {
   const int block = graph.patch.render.blockSize;
   const double master = graph.patch.render.gain;
   std::vector<double> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
+  graph.stripLeft.assign(static_cast<size_t>(block), 0.0);
+  graph.stripRight.assign(static_cast<size_t>(block), 0.0);
+  graph.stripPeaks.assign(graph.strips.size(), 0.0);
   size_t next = 0;
   for (int64_t start = 0; start < graph.frames; start += block) {
     for (; next < graph.events.size() && graph.events[next].clock < start + block; ++next) {

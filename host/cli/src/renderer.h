@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "patch.h"
@@ -20,6 +21,15 @@ struct AudioBuffer {
 
   float left(int64_t frame) const { return samples[2 * frame]; }
   float right(int64_t frame) const { return samples[2 * frame + 1]; }
+};
+
+// What one [[mix]] strip added to the output: its source, its place in the patch, its gain and
+// the peak of its own contribution (master gain included), over the whole render.
+struct StripLevel {
+  std::string source;
+  Where where;
+  double gain = 1.0;
+  double peak = 0.0;
 };
 
 // Called now and then during a render with the frames done so far.
@@ -38,6 +48,8 @@ class Renderer {
   int64_t frames() const;
   // Runs the whole patch; a renderer renders once.
   AudioBuffer render(const ProgressFn& progress = {});
+  // After render: the level of every strip, in patch order.
+  std::vector<StripLevel> stripLevels() const;
 
  private:
   struct Graph;
