@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake make g++ pkg-config binutils libgtest-dev libgmock-dev googletest libbenchmark-dev
           libsndfile1-dev libtomlplusplus-dev libcli11-dev libfftw3-dev libpng-dev python3-mido
-          lv2-dev liblilv-dev lilv-utils sordi jalv jackd2)
+          lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 sox)
 missing=()
 for p in "${packages[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,7 +9,8 @@
 #include "vellum/dsp/lfo.h"
 #include "vellum/dsp/output_law.h"
 #include "vellum/dsp/segment_curve.h"
-#include "vellum/vellum_module.h"
+#include "vellum/module.h"
+#include "vellum/pins.h"
 
 namespace vellum {
 namespace {
@@ -29,12 +30,12 @@ int32_t clockAt(int32_t clock, int32_t offset) noexcept {
 
 void Module::renderBlock(int32_t offset, int32_t count) noexcept {
   if (count <= 0) return;
-  const float amount = pin(lfoAmtPin).valueNow();
+  const float amount = pin(pins::lfoAmt).valueNow();
   const int32_t clock = sampleClock();
   const float level = overallLevel[offset];
   const float first = gate[offset];
-  const float w = pin(lfoFreqPin).valueNow() * fullTurn * invSampleRate;
-  const float p = pin(lfoPhasePin).valueNow() * fullTurn;
+  const float w = pin(pins::lfoFreq).valueNow() * fullTurn * invSampleRate;
+  const float p = pin(pins::lfoPhase).valueNow() * fullTurn;
 
   // Any change since the last edge is an edge at the block start, also one that stays on the
   // same side of the threshold (a NaN always differs and, not being greater, falls).
@@ -124,7 +125,7 @@ void Module::endHold() noexcept {
 
 bool Module::runIdle(Stretch& s) noexcept {
   // With the normal LFO the output is the LFO alone and must keep streaming.
-  if (LfoAlign != 1 || pin(lfoAmtPin).valueNow() == 0.0f) {
+  if (LfoAlign != 1 || pin(pins::lfoAmt).valueNow() == 0.0f) {
     enterIdleWatch(clockAt(s.clock, s.pos));
   }
   float* out = signalOut + s.offset;
@@ -135,7 +136,7 @@ bool Module::runIdle(Stretch& s) noexcept {
 }
 
 bool Module::runAttack(Stretch& s) noexcept {
-  const float step = pin(attackPin).valueNow() * invSampleRate;
+  const float step = pin(pins::attack).valueNow() * invSampleRate;
   leaveIdleWatch(clockAt(s.clock, s.pos));
   if (!(step > 0.0f)) {
     segmentPos = 1.0f;
@@ -162,7 +163,7 @@ bool Module::runAttack(Stretch& s) noexcept {
 }
 
 bool Module::runHold(Stretch& s) noexcept {
-  const float step = pin(holdPin).valueNow() * invSampleRate;
+  const float step = pin(pins::hold).valueNow() * invSampleRate;
   // A step that is not positive ends the hold at once, like a countdown that ran out.
   if (!(step > 0.0f)) {
     endHold();
@@ -186,7 +187,7 @@ bool Module::runHold(Stretch& s) noexcept {
 }
 
 bool Module::runDecay(Stretch& s) noexcept {
-  const float step = pin(decayPin).valueNow() * invSampleRate;
+  const float step = pin(pins::decay).valueNow() * invSampleRate;
   if (!(step > 0.0f)) {
     state = envSustain;
     return false;
@@ -195,11 +196,11 @@ bool Module::runDecay(Stretch& s) noexcept {
   const int32_t begin = s.pos;
   const int32_t end =
       renderCurve(decayForm[s.offset + begin], step, segmentPos, out, begin, s.count);
-  if (pin(sustainPin).status == pinStreaming) {
+  if (pin(pins::sustain).status == pinStreaming) {
     const float* level = sustain + s.offset;
     for (int32_t i = begin; i < end; ++i) out[i] = decaySample(out[i], level[i]);
   } else {
-    const float level = pin(sustainPin).valueNow();
+    const float level = pin(pins::sustain).valueNow();
     for (int32_t i = begin; i < end; ++i) out[i] = decaySample(out[i], level);
   }
   if (end > begin) releaseLevel = out[end - 1];
@@ -218,7 +219,7 @@ bool Module::runDecay(Stretch& s) noexcept {
 }
 
 bool Module::runSustain(Stretch& s) noexcept {
-  if (pin(lfoAmtPin).valueNow() == 0.0f || LfoAlign == 0) {
+  if (pin(pins::lfoAmt).valueNow() == 0.0f || LfoAlign == 0) {
     enterIdleWatch(clockAt(s.clock, s.pos));
   }
   std::copy(sustain + s.offset + s.pos, sustain + s.offset + s.count, signalOut + s.offset + s.pos);
@@ -226,7 +227,7 @@ bool Module::runSustain(Stretch& s) noexcept {
   if (s.event == evFall) {
     state = envRelease;
     leaveIdleWatch(clockAt(s.clock, s.pos));
-    releaseLevel = pin(sustainPin).valueNow();
+    releaseLevel = pin(pins::sustain).valueNow();
     segmentPos = 0.0f;
   } else if (s.event == evRise) {
     retrigger();
@@ -235,7 +236,7 @@ bool Module::runSustain(Stretch& s) noexcept {
 }
 
 bool Module::runRelease(Stretch& s) noexcept {
-  const float step = pin(releasePin).valueNow() * invSampleRate;
+  const float step = pin(pins::release).valueNow() * invSampleRate;
   float* out = signalOut + s.offset;
   const int32_t begin = s.pos;
   const int32_t end =

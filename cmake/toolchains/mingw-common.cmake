@@ -17,3 +17,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
+
+# Installed with the Rackmill kit (<prefix>/lib/cmake/Rackmill/toolchains), the toolchain also
+# finds the Windows kit it came with: find_package(Rackmill) then needs no further path.
+if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../RackmillConfig.cmake)
+  get_filename_component(RM_KIT_PREFIX ${CMAKE_CURRENT_LIST_DIR}/../../../.. ABSOLUTE)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${RM_KIT_PREFIX})
+endif()

@@ -1,4 +1,4 @@
-// What the bundle's three plug-ins share: the module libraries loaded from the bundle, a session
+// What the bundle's plug-ins share: the module libraries loaded from the bundle, a session
 // made afresh at each activation, the host's port buffers and the controls fed to module pins.
 #pragma once
 
@@ -31,8 +31,9 @@ struct HostContext {
   double sampleRate = 0.0;
   LV2_URID_Map* map = nullptr;
   LV2_Log_Logger logger{};
-  std::unique_ptr<rmhost::Library> swarm;
+  std::unique_ptr<rmhost::Library> swarm;  // our plug-ins
   std::unique_ptr<rmhost::Library> vellum;
+  std::unique_ptr<rmhost::Library> module;  // the plug-in of a module library
   Plugin layout;
 };
 

@@ -3,59 +3,50 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <stdexcept>
+#include <cstdio>
+#include <set>
+
+#include "rmhost/pin_metadata.h"
 
 namespace rmlv2 {
 
 namespace {
 
-// Ranges and units of the module pins that become controls, and the values the instrument starts
-// with where a module's own default would be silent or extreme. Everything else (names, kinds,
-// list items, the plug-ins' own defaults) comes from the modules' pin descriptions.
-struct PinRange {
+// The values the instrument starts with: those of the factory sound "Clear Keys"
+// (sounds/clear-keys.toml; a test holds them to its preset), the module's own default where that
+// sound leaves a pin alone. The plug-ins of one module start from the module's own defaults.
+struct InstrumentDefault {
   Module module;
   const char* pin;
-  float minimum;
-  float maximum;
-  std::optional<float> instrumentDefault;
-  const char* unit;
-  const char* comment;
+  float value;
 };
 
-const PinRange kRanges[] = {
-    {Module::swarm, "fm1_1", 0.0f, 8.0f, 1.0f, "", "partial spacing: modulator to carrier ratio"},
-    {Module::swarm, "N", 0.0f, 100.0f, 8.0f, "", "partials per oscillator"},
-    {Module::swarm, "a_1", 0.0f, 1.0f, 0.6f, "", "amplitude ratio of successive partials"},
-    {Module::swarm, "poly", 1.0f, 16.0f, 16.0f, "", "voices sounding at once"},
-    {Module::swarm, "Wave_1", 0.0f, 1.0f, 0.5f, "", "partials above (1) or below (0) the carrier"},
-    {Module::swarm, "rotate", -2.0f, 2.0f, 0.0f, "", "carrier phase rotation in half-turns"},
-    {Module::swarm, "incr", -2.0f, 2.0f, 0.25f, "", "rotating phase step per note in half-turns"},
-    {Module::swarm, "pitchspread", 0.0f, 0.02f, 0.0002f, "", "pitch step between oscillators"},
-    {Module::swarm, "fm1_2", 0.0f, 8.0f, std::nullopt, "", "not read by the module"},
-    {Module::swarm, "a_2", 0.0f, 1.0f, 0.5f, "", "fall of the amplitude ratio across the bank"},
-    {Module::swarm, "pitchShuffle", -1.0f, 1.0f, std::nullopt, "", "bend of the pitch spread"},
-    {Module::swarm, "wind", 0.0f, 1.0f, std::nullopt, "", "phase wind-up"},
-    {Module::swarm, "phasespread", 0.0f, 1.0f, 0.4f, "", "phase offsets between oscillators"},
-    {Module::swarm, "oscs", 1.0f, 200.0f, 30.0f, "", "oscillators per voice"},
-    {Module::swarm, "retrigger", 0.0f, 1.0f, 1.0f, "", "fresh phases per note (off) or hand-over"},
-    {Module::vellum, "Attack", 0.0f, 1000.0f, 50.0f, "", "attack rate in segments per second"},
-    {Module::vellum, "Hold", 0.0f, 1000.0f, std::nullopt, "", "hold rate in segments per second"},
-    {Module::vellum, "Decay", 0.0f, 1000.0f, 1.5f, "", "decay rate in segments per second"},
-    {Module::vellum, "Sustain", 0.0f, 10.0f, 0.6f, "", "sustain level (1 is full level)"},
-    {Module::vellum, "Release", 0.0f, 1000.0f, 2.0f, "", "release rate in segments per second"},
-    {Module::vellum, "Overall Level", 0.0f, 10.0f, 1.0f, "", "output gain"},
-    {Module::vellum, "AttackForm", -1.0f, 1.0f, std::nullopt, "", "attack curvature"},
-    {Module::vellum, "DecayForm", -1.0f, 1.0f, 0.3f, "", "decay curvature"},
-    {Module::vellum, "ReleaseForm", -1.0f, 1.0f, 0.3f, "", "release curvature"},
-    {Module::vellum, "FullAttack", 0.0f, 1.0f, std::nullopt, "",
-     "attack and hold run to their end"},
-    {Module::vellum, "NoRelease", 0.0f, 1.0f, std::nullopt, "", "a gate fall is no event"},
-    {Module::vellum, "LfoAmt", 0.0f, 1.0f, std::nullopt, "", "LFO depth"},
-    {Module::vellum, "LfoFreq", 0.0f, 100.0f, 4.5f, "hz", "LFO frequency"},
-    {Module::vellum, "LfoPhase", 0.0f, 10.0f, std::nullopt, "", "LFO phase offset in cycles"},
-    {Module::vellum, "LfoAlign", 0.0f, 4.0f, std::nullopt, "", "LFO variant"},
-    {Module::vellum, "dbmode", 0.0f, 1.0f, std::nullopt, "", "output law: 0 linear, 1 decibel"},
+const InstrumentDefault kInstrumentDefaults[] = {
+    {Module::swarm, "fm1_1", 1.0f},
+    {Module::swarm, "N", 12.0f},
+    {Module::swarm, "a_1", 0.6f},
+    {Module::swarm, "poly", 16.0f},
+    {Module::swarm, "Wave_1", 1.0f},
+    {Module::swarm, "pitchspread", 0.00008f},
+    {Module::swarm, "a_2", 0.5f},
+    {Module::swarm, "phasespread", 0.4f},
+    {Module::swarm, "oscs", 8.0f},
+    {Module::swarm, "retrigger", 1.0f},
+    {Module::vellum, "Attack", 300.0f},
+    {Module::vellum, "Decay", 1.2f},
+    {Module::vellum, "Sustain", 0.35f},
+    {Module::vellum, "Release", 4.0f},
+    {Module::vellum, "Overall Level", 1.0f},
+    {Module::vellum, "DecayForm", -0.4f},
+    {Module::vellum, "ReleaseForm", -0.3f},
 };
+
+std::optional<float> instrumentDefault(Module module, const std::string& pin) {
+  for (const InstrumentDefault& entry : kInstrumentDefaults) {
+    if (entry.module == module && pin == entry.pin) return entry.value;
+  }
+  return std::nullopt;
+}
 
 // Pins that notes or CV drive rather than controls.
 bool drivenPin(Module module, const std::string& name) {
@@ -63,13 +54,82 @@ bool drivenPin(Module module, const std::string& name) {
   return name == "Gate";
 }
 
-const PinRange* rangeOf(Module module, const std::string& pin) {
-  for (const PinRange& range : kRanges) {
-    if (range.module == module && pin == range.pin) return &range;
+// What a control port shows beyond the pin's own description.
+struct PinRange {
+  float minimum;
+  float maximum;
+  std::string unit;  // an LV2 unit name, or empty
+  std::string comment;
+};
+
+// The LV2 unit of a unit as people write it; empty when LV2 has none.
+std::string lv2Unit(const std::string& unit) {
+  static const std::pair<const char*, const char*> kUnits[] = {
+      {"Hz", "hz"},
+      {"hz", "hz"},
+      {"kHz", "khz"},
+      {"khz", "khz"},
+      {"s", "s"},
+      {"ms", "ms"},
+      {"dB", "db"},
+      {"db", "db"},
+      {"%", "pc"},
+      {"pc", "pc"},
+      {"semitones", "semitone12TET"},
+      {"semitone12TET", "semitone12TET"},
+      {"cents", "cent"},
+      {"cent", "cent"},
+      {"octaves", "oct"},
+      {"oct", "oct"},
+      {"bpm", "bpm"},
+      {"midiNote", "midiNote"},
+  };
+  for (const auto& [written, name] : kUnits) {
+    if (unit == written) return name;
   }
-  return nullptr;
+  return "";
 }
 
+// The range without metadata: wide enough for any sensible setting of a pin (levels, rates in
+// segments per second, counts), and finite, so that a host can reach every setting that makes
+// sense and never sends a value a validated module has not been tried with.
+PinRange wideRange(const rmhost::PinInfo& pin) {
+  if (pin.datatype == dtByte) return {0.0f, 255.0f, "", ""};
+  return {-1000.0f, 1000.0f, "", ""};
+}
+
+// The range, unit and comment of a pin: from the metadata file's notes, else from the host
+// library's table of our modules' pins, else wide defaults.
+PinRange rangeOf(const rmhost::ModuleInfo& info, const rmhost::PinInfo& pin,
+                 const PinNotes* notes) {
+  PinRange range = wideRange(pin);
+  std::string unit;
+  if (notes != nullptr) {
+    if (notes->minimum) range.minimum = static_cast<float>(*notes->minimum);
+    if (notes->maximum) range.maximum = static_cast<float>(*notes->maximum);
+    range.comment = notes->description;
+    unit = notes->unit;
+  } else if (const rmhost::ModuleMetadata* table = rmhost::findModuleMetadata(info.id)) {
+    if (const rmhost::PinMetadata* entry = table->find(pin.name)) {
+      range.minimum = static_cast<float>(entry->minimum);
+      range.maximum = static_cast<float>(entry->maximum);
+      range.comment = std::string(entry->description);
+      unit = std::string(entry->unit);
+    }
+  }
+  if (!(range.minimum <= range.maximum) || !std::isfinite(range.minimum) ||
+      !std::isfinite(range.maximum)) {
+    range.minimum = wideRange(pin).minimum;
+    range.maximum = wideRange(pin).maximum;
+  }
+  range.unit = lv2Unit(unit);
+  if (range.unit.empty() && !unit.empty()) {
+    range.comment += range.comment.empty() ? "in " + unit : " (in " + unit + ")";
+  }
+  return range;
+}
+
+// An LV2 symbol from a pin name: letters, digits and '_', not starting with a digit.
 std::string symbolOf(const std::string& name) {
   std::string symbol;
   for (char c : name) symbol += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -83,7 +143,11 @@ int32_t pinIndex(const rmhost::ModuleInfo& info, const std::string& name) {
   for (const rmhost::PinInfo& pin : info.pins) {
     if (pin.name == name) return pin.index;
   }
-  throw std::runtime_error("module " + info.id + " has no pin \"" + name + "\"");
+  throw LayoutError("module " + info.id + " has no pin \"" + name + "\"");
+}
+
+std::string pinLabel(const rmhost::PinInfo& pin) {
+  return "pin " + std::to_string(pin.index) + " \"" + pin.name + "\"";
 }
 
 class Builder {
@@ -110,36 +174,45 @@ class Builder {
     return port;
   }
 
-  // One control per input or setting pin of a module that notes or CV do not drive.
-  void modulePins(const rmhost::ModuleInfo& info, Module module, const std::string& prefix,
-                  bool instrument) {
-    for (const rmhost::PinInfo& pin : info.pins) {
-      if (pin.direction == dirOutput || drivenPin(module, pin.name)) continue;
-      const PinRange* range = rangeOf(module, pin.name);
-      if (range == nullptr) {
-        throw std::runtime_error("no range for pin \"" + pin.name + "\" of " + info.id);
-      }
-      const auto text = rmhost::parseNumber(pin.defaultText.value_or("0"));
-      float value = static_cast<float>(text.value_or(0.0));
-      if (instrument && range->instrumentDefault) value = *range->instrumentDefault;
-      Port& port = control(Role::modulePin, prefix + symbolOf(pin.name), pin.name,
-                           std::min(range->minimum, value), std::max(range->maximum, value), value);
-      port.module = module;
-      port.pin = pin.index;
-      port.unit = range->unit;
-      port.comment = range->comment;
-      port.integer = pin.datatype != dtAudio;
-      if (pin.datatype == dtList) {
-        const auto items = rmhost::parseListItems(pin.listText.value_or(""));
-        if (!items || items->empty()) {
-          throw std::runtime_error("pin \"" + pin.name + "\" of " + info.id + " has no list");
-        }
+  // The control of one input or setting pin. The default is the module's own unless `start` is
+  // given; the range holds the default. A list pin is an enumeration of its items; one whose
+  // list text cannot be read stays a plain integer control.
+  Port& pinControl(const rmhost::ModuleInfo& info, const rmhost::PinInfo& pin, Module module,
+                   std::string symbol, const PinNotes* notes, std::optional<float> start) {
+    const PinRange range = rangeOf(info, pin, notes);
+    const auto text = rmhost::parseNumber(pin.defaultText.value_or("0"));
+    float value = static_cast<float>(text.value_or(0.0));
+    if (!std::isfinite(value)) value = 0.0f;
+    if (start) value = *start;
+    Port& port = control(Role::modulePin, std::move(symbol),
+                         pin.name.empty() ? "Pin " + std::to_string(pin.index) : pin.name,
+                         std::min(range.minimum, value), std::max(range.maximum, value), value);
+    port.module = module;
+    port.pin = pin.index;
+    port.unit = range.unit;
+    port.comment = range.comment;
+    port.integer = pin.datatype != dtAudio;
+    if (pin.datatype == dtList) {
+      const auto items = rmhost::parseListItems(pin.listText.value_or(""));
+      if (items && !items->empty()) {
+        port.minimum = port.maximum = value;
         for (const rmhost::ListItem& item : *items) {
           port.scalePoints.push_back({item.label, item.value});
           port.minimum = std::min(port.minimum, static_cast<float>(item.value));
           port.maximum = std::max(port.maximum, static_cast<float>(item.value));
         }
       }
+    }
+    return port;
+  }
+
+  // One control per input or setting pin of one of our modules that notes or CV do not drive.
+  void modulePins(const rmhost::ModuleInfo& info, Module module, const std::string& prefix,
+                  bool instrument) {
+    for (const rmhost::PinInfo& pin : info.pins) {
+      if (pin.direction == dirOutput || drivenPin(module, pin.name)) continue;
+      pinControl(info, pin, module, prefix + symbolOf(pin.name), nullptr,
+                 instrument ? instrumentDefault(module, pin.name) : std::nullopt);
     }
   }
 
@@ -148,7 +221,12 @@ class Builder {
 };
 
 Plugin instrument(const rmhost::ModuleInfo& swarm, const rmhost::ModuleInfo& vellum) {
-  Plugin plugin{"instrument", "Rackmill swarm instrument", "InstrumentPlugin", {}};
+  Plugin plugin{"instrument",
+                kUriBase + std::string("instrument"),
+                "Rackmill swarm instrument",
+                "InstrumentPlugin",
+                "",
+                {}};
   Builder b(plugin);
   b.add(PortType::atomIn, Role::midiIn, "midi_in", "MIDI in");
   b.add(PortType::audioOut, Role::audioLeft, "out_l", "Left");
@@ -161,7 +239,7 @@ Plugin instrument(const rmhost::ModuleInfo& swarm, const rmhost::ModuleInfo& vel
   voices.comment = "voices in use; each is one swarm clone and one vellum envelope";
   b.control(Role::velocity, "velocity_sensitivity", "Velocity sensitivity", 0.0f, 1.0f, 0.7f)
       .comment = "0: every note at full level; 1: level follows velocity squared";
-  b.control(Role::gain, "gain", "Output gain", 0.0f, 2.0f, 0.4f).comment =
+  b.control(Role::gain, "gain", "Output gain", 0.0f, 2.0f, 0.35f).comment =
       "linear gain on the sum of the voices";
   b.modulePins(swarm, Module::swarm, "osc_", true);
   b.modulePins(vellum, Module::vellum, "env_", true);
@@ -169,7 +247,8 @@ Plugin instrument(const rmhost::ModuleInfo& swarm, const rmhost::ModuleInfo& vel
 }
 
 Plugin swarmAlone(const rmhost::ModuleInfo& swarm) {
-  Plugin plugin{"swarm", "Rackmill swarm", "OscillatorPlugin", {}};
+  Plugin plugin{"swarm", kUriBase + std::string("swarm"), "Rackmill swarm", "OscillatorPlugin", "",
+                {}};
   Builder b(plugin);
   auto cv = [&](Role role, const char* symbol, const char* name, const char* pin) {
     Port& port = b.add(PortType::cvIn, role, symbol, name);
@@ -192,7 +271,8 @@ Plugin swarmAlone(const rmhost::ModuleInfo& swarm) {
 }
 
 Plugin vellumAlone(const rmhost::ModuleInfo& vellum) {
-  Plugin plugin{"vellum", "Rackmill vellum", "EnvelopePlugin", {}};
+  Plugin plugin{"vellum", kUriBase + std::string("vellum"), "Rackmill vellum", "EnvelopePlugin", "",
+                {}};
   Builder b(plugin);
   Port& gate = b.add(PortType::cvIn, Role::gateCv, "gate", "Gate");
   gate.module = Module::vellum;
@@ -203,6 +283,26 @@ Plugin vellumAlone(const rmhost::ModuleInfo& vellum) {
   out.pin = pinIndex(vellum, "Signal Out");
   b.modulePins(vellum, Module::vellum, "", false);
   return plugin;
+}
+
+// Symbols unique within a plug-in: a name that repeats, or that becomes the symbol of an earlier
+// pin, gets "_2", "_3", ... in pin order.
+class SymbolSet {
+ public:
+  std::string take(const std::string& wanted) {
+    std::string symbol = wanted;
+    for (int n = 2; used_.count(symbol) != 0; ++n) symbol = wanted + "_" + std::to_string(n);
+    used_.insert(symbol);
+    return symbol;
+  }
+
+ private:
+  std::set<std::string> used_;
+};
+
+bool knownType(int32_t datatype) {
+  return datatype == dtAudio || datatype == dtList || datatype == dtByte || datatype == dtWord32 ||
+         datatype == dtInteger;
 }
 
 }  // namespace
@@ -222,6 +322,91 @@ const Port* Plugin::find(Role role) const {
 std::vector<Plugin> describePlugins(const rmhost::ModuleInfo& swarm,
                                     const rmhost::ModuleInfo& vellum) {
   return {instrument(swarm, vellum), swarmAlone(swarm), vellumAlone(vellum)};
+}
+
+std::string defaultModuleUri(const std::string& moduleId) {
+  std::string uri = kUriBase + std::string("module/");
+  for (char c : moduleId) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+      uri += c;
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      uri += escaped;
+    }
+  }
+  return uri;
+}
+
+Plugin describeModule(const rmhost::ModuleInfo& info, const ModuleMetadataFile& metadata,
+                      const std::string& libraryFile) {
+  const std::string where = metadata.path.empty() ? libraryFile : metadata.path.string();
+  for (const auto& entry : metadata.pins) {
+    const std::string& name = entry.first;
+    const bool known = std::any_of(info.pins.begin(), info.pins.end(),
+                                   [&](const rmhost::PinInfo& pin) { return pin.name == name; });
+    if (!known) {
+      throw LayoutError(where + ": module \"" + info.id + "\" has no pin \"" + name +
+                        "\"; `rmhost info " + libraryFile + "` lists its pins");
+    }
+  }
+  if (info.id.empty() && metadata.uri.empty()) {
+    throw LayoutError(libraryFile +
+                      ": the module gives no identifier to make its URI of; give "
+                      "it one, or a \"uri\" in its metadata file");
+  }
+  Plugin plugin;
+  plugin.key = symbolOf(std::filesystem::path(libraryFile).stem().string());
+  plugin.uri = metadata.uri.empty() ? defaultModuleUri(info.id) : metadata.uri;
+  plugin.name = !metadata.name.empty() ? metadata.name : !info.name.empty() ? info.name : info.id;
+  plugin.lv2Class = metadata.lv2Class;
+  plugin.library = libraryFile;
+  Builder b(plugin);
+  SymbolSet symbols;
+  for (const rmhost::PinInfo& pin : info.pins) {
+    if (pin.direction != dirInput && pin.direction != dirOutput && pin.direction != dirSetting) {
+      throw LayoutError(libraryFile + ": " + pinLabel(pin) + " has direction " +
+                        std::to_string(pin.direction) + ", which no LV2 port can stand for");
+    }
+    if (!knownType(pin.datatype)) {
+      throw LayoutError(libraryFile + ": " + pinLabel(pin) + " has data type " +
+                        std::to_string(pin.datatype) + ", which no LV2 port can stand for");
+    }
+    const PinNotes* notes = metadata.find(pin.name);
+    const bool output = pin.direction == dirOutput;
+    const PortKind kind = notes != nullptr && notes->port ? *notes->port
+                          : output                        ? PortKind::audio
+                                                          : PortKind::control;
+    if (output && pin.datatype != dtAudio) continue;  // no port reads a module's other outputs
+    if (output && kind == PortKind::control) {
+      throw LayoutError(where + ": " + pinLabel(pin) +
+                        " is an output: it can be an \"audio\" or \"cv\" port, not a control");
+    }
+    if (!output && kind != PortKind::control && pin.datatype != dtAudio) {
+      throw LayoutError(where + ": " + pinLabel(pin) + " is a " + rmhost::typeName(pin.datatype) +
+                        " pin: only audio pins stream");
+    }
+    const std::string symbol =
+        symbols.take(pin.name.empty() ? "pin_" + std::to_string(pin.index) : symbolOf(pin.name));
+    if (kind == PortKind::control) {
+      b.pinControl(info, pin, Module::single, symbol, notes, std::nullopt);
+      continue;
+    }
+    const PortType type = output ? (kind == PortKind::cv ? PortType::cvOut : PortType::audioOut)
+                                 : (kind == PortKind::cv ? PortType::cvIn : PortType::audioIn);
+    Port& port = b.add(type, output ? Role::signalOut : Role::signalIn, symbol,
+                       pin.name.empty() ? "Pin " + std::to_string(pin.index) : pin.name);
+    port.module = Module::single;
+    port.pin = pin.index;
+    if (notes != nullptr) port.comment = notes->description;
+  }
+  if (plugin.ports.empty()) {
+    throw LayoutError(libraryFile + ": module \"" + info.id +
+                      "\" describes no pin that an LV2 port can stand for (" +
+                      std::to_string(info.pins.size()) + " pins)");
+  }
+  return plugin;
 }
 
 }  // namespace rmlv2

@@ -1,20 +1,25 @@
-// The ports of the bundle's three plug-ins, derived from the modules' own pin descriptions and
-// one small table of ranges, units and instrument defaults. The Turtle generator writes these
-// ports and the bridge connects them, so both see the same indexes from the same libraries.
+// The ports of LV2 plug-ins made of module libraries: our bundle's three plug-ins and one plug-in
+// for any module library. Everything comes from the modules' own pin descriptions; ranges, units
+// and comments from a metadata file beside the library (metadata_file.h), else from the host
+// library's pin metadata table, else wide safe defaults; the instrument's own defaults from one
+// small table. The Turtle generator writes these ports and the bridge connects them, so both see
+// the same indexes from the same libraries.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "layout/metadata_file.h"
 #include "rmhost/library.h"
 
 namespace rmlv2 {
 
 inline constexpr const char* kUriBase = "https://rackmill.example/lv2/";
 
-enum class PortType { atomIn, audioOut, cvIn, cvOut, controlIn, controlOut };
+enum class PortType { atomIn, audioIn, audioOut, cvIn, cvOut, controlIn, controlOut };
 
 // What a port stands for in the bridge.
 enum class Role {
@@ -31,9 +36,13 @@ enum class Role {
   syncCv,        // CV fed to swarm's sync pin
   pitchCv,       // CV fed to swarm's pitch pin
   envelopeCv,    // vellum's output
+  signalIn,      // an audio or CV port streamed into a module pin, sample by sample
+  signalOut,     // a module's output pin copied to an audio or CV port
 };
 
-enum class Module { none, swarm, vellum };
+// The module a port belongs to: swarm or vellum in our own plug-ins, `single` in the plug-in of
+// any module library (it hosts one module).
+enum class Module { none, swarm, vellum, single };
 
 struct ScalePoint {
   std::string label;
@@ -63,19 +72,37 @@ struct Port {
 };
 
 struct Plugin {
-  std::string key;  // "instrument", "swarm", "vellum": the plug-in's URI is kUriBase + key
+  std::string key;  // "instrument", "swarm", "vellum", or a module's: names its Turtle file
+  std::string uri;
   std::string name;
-  std::string lv2Class;  // InstrumentPlugin, OscillatorPlugin, EnvelopePlugin
+  std::string lv2Class;  // InstrumentPlugin, OscillatorPlugin, ...; empty: a plain lv2:Plugin
+  std::string library;   // the plug-in of a module library: the library's file name in the bundle
   std::vector<Port> ports;
 
-  std::string uri() const { return kUriBase + key; }
   const Port* find(Role role) const;
 };
 
-// The three plug-ins for these module descriptions; throws std::runtime_error when a pin the
-// bridge drives is missing or a list text is unreadable.
+// The module pins or descriptions an LV2 plug-in cannot be made of.
+class LayoutError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The three plug-ins of our bundle for these module descriptions; throws LayoutError when a pin
+// the bridge drives is missing.
 std::vector<Plugin> describePlugins(const rmhost::ModuleInfo& swarm,
                                     const rmhost::ModuleInfo& vellum);
+
+// The plug-in of any module library, named `libraryFile` in the bundle: audio outputs become
+// audio ports; inputs and settings become controls, or audio or CV ports where the metadata says
+// so. Symbols come from pin names, made valid and unique in pin order, so that they stay the same
+// as long as the names do. Throws LayoutError for a module with no pin that makes a port, or a
+// pin of a direction or type no port can stand for.
+Plugin describeModule(const rmhost::ModuleInfo& info, const ModuleMetadataFile& metadata,
+                      const std::string& libraryFile);
+
+// The URI of the plug-in of the module with identifier `moduleId` when its metadata names none.
+std::string defaultModuleUri(const std::string& moduleId);
 
 // The instrument's voice count limits.
 inline constexpr int32_t kMaxVoices = 32;

@@ -11,6 +11,7 @@
 
 #include "patch.h"
 #include "renderer.h"
+#include "reported.h"
 
 namespace {
 
@@ -261,11 +262,14 @@ TEST(MidiRender, RoutesToWhatTheFileLacksAreRefusedAtTheirLine) {
   const RouteMistake mistakes[] = {
       {"{ track = \"drums\", part = \"b\" }",
        "tempo.mid has no track named \"drums\" (its tracks: \"tempo\", \"lead\", \"bass\")"},
+      {"{ track = \"Lead\", part = \"b\" }",
+       "tempo.mid has no track named \"Lead\"; did you mean \"lead\"?"},
       {"{ track = 4, part = \"b\" }", "tempo.mid has 3 tracks; there is no track 4"},
       {"{ channel = 10, part = \"b\" }",
        "tempo.mid has no notes on channel 10 (channels with notes: 1, 2)"},
       {"{ track = \"lead\", channel = 2, part = \"b\" }", "no notes on channel 2 in that track"},
-      {"{ track = 1, part = \"c\" }", "the route plays part \"c\", which is not defined"},
+      {"{ track = 1, part = \"bb\" }",
+       "the route plays part \"bb\", which is not defined; did you mean \"b\"?"},
       {"{ part = \"b\" }", "a route names a track"},
   };
   for (const RouteMistake& mistake : mistakes) {
@@ -276,24 +280,36 @@ TEST(MidiRender, RoutesToWhatTheFileLacksAreRefusedAtTheirLine) {
       rmcli::parsePatch(replaced(patch, "TONE", TONE_PATH));
       ADD_FAILURE() << "accepted";
     } catch (const rmcli::PatchError& error) {
-      EXPECT_NE(std::string(error.what()).find(mistake.message), std::string::npos) << error.what();
-      const auto lines = std::count(patch.begin(), patch.end(), '\n');
-      EXPECT_EQ(error.where().line, lines - 1) << error.what();  // the route's own line
+      const auto lines = static_cast<int>(std::count(patch.begin(), patch.end(), '\n'));
+      EXPECT_TRUE(reported(error, lines - 1, mistake.message))  // the route's own line
+          << allMessages(error);
     }
   }
-  // Files that cannot be played: refused at their "file" line.
-  for (const auto& [name, message] :
-       {std::pair{"nonesuch", "cannot read the MIDI file"},
-        {"far-end",
-         "far-end.mid lasts 1398102 s; a render from a MIDI file lasts at most 3600 s"}}) {
-    const std::string patch = counterPatch(48000, midiTable(name));
-    try {
-      rmcli::parsePatch(replaced(patch, "TONE", TONE_PATH));
-      ADD_FAILURE() << "accepted";
-    } catch (const rmcli::PatchError& error) {
-      EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
-      EXPECT_EQ(error.where().line, std::count(patch.begin(), patch.end(), '\n'));
-    }
+}
+
+// A file that cannot be read is refused at the patch line naming it, with the OS's reason; a
+// file that cannot be played is reported against itself, with a note at that line.
+TEST(MidiRender, FilesThatCannotBePlayedAreNamedWithTheirLine) {
+  const std::string unreadable = counterPatch(48000, midiTable("nonesuch"));
+  const int fileLine = static_cast<int>(std::count(unreadable.begin(), unreadable.end(), '\n'));
+  try {
+    rmcli::parsePatch(replaced(unreadable, "TONE", TONE_PATH));
+    ADD_FAILURE() << "accepted";
+  } catch (const rmcli::PatchError& error) {
+    EXPECT_EQ(allMessages(error),
+              "patch:" + std::to_string(fileLine) + ":8: error: cannot read the MIDI file " +
+                  (kFixtures / "nonesuch.mid").string() + ": No such file or directory");
+  }
+  const fs::path farEnd = kFixtures / "far-end.mid";
+  try {
+    rmcli::parsePatch(replaced(counterPatch(48000, midiTable("far-end")), "TONE", TONE_PATH));
+    ADD_FAILURE() << "accepted";
+  } catch (const rmcli::PatchError& error) {
+    EXPECT_EQ(allMessages(error),
+              farEnd.string() +
+                  ": error: the file lasts 1398102 s; a render from a MIDI file lasts at most "
+                  "3600 s\npatch:" +
+                  std::to_string(fileLine) + ":8: note: the MIDI file is named here");
   }
 }
 

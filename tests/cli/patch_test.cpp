@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "patch.h"
+#include "reported.h"
 
 namespace {
 
@@ -234,8 +235,7 @@ TEST_P(BadPatches, AreRejectedWithTheirLine) {
     parsePatch(bad.text);
     FAIL() << "accepted";
   } catch (const PatchError& error) {
-    EXPECT_EQ(error.where().line, bad.line) << error.what();
-    EXPECT_NE(std::string(error.what()).find(bad.message), std::string::npos) << error.what();
+    EXPECT_TRUE(reported(error, bad.line, bad.message)) << allMessages(error);
   }
 }
 
@@ -247,13 +247,31 @@ INSTANTIATE_TEST_SUITE_P(Patch, BadPatches, testing::ValuesIn(kBadPatches),
                            return name;
                          });
 
-TEST(Patch, ErrorTextNamesFileLineAndColumn) {
+// Every mistake is reported, in the order of the file, each with its place; a table's other
+// keys are still read after one of them is wrong.
+TEST(Patch, ErrorTextNamesEveryMistakeWithFileLineAndColumn) {
   try {
-    parsePatch(std::string(kHead) + "[[module]]\nid = \"a\"\nplugin = 3\n");
+    parsePatch(std::string(kHead) +
+               "[[module]]\nid = \"a\"\nplugin = 3\nvoice = 2\n[[mix]]\nsource = \"b\"\n");
     FAIL();
   } catch (const PatchError& error) {
     EXPECT_EQ(rmcli::describeError("p.toml", error),
-              "p.toml:5:10: error: \"plugin\" of [[module]] must be a string, not an integer");
+              "p.toml:5:10: error: \"plugin\" of [[module]] must be a string, not an integer\n"
+              "p.toml:6:1: error: unknown key \"voice\" in [[module]]; did you mean \"voices\"?\n"
+              "p.toml:8:10: error: mix source \"b\" is no module or gain");
+  }
+}
+
+// At most twenty errors, and then a note of how many more there were.
+TEST(Patch, ManyMistakesStopAtTwenty) {
+  std::string text = std::string(kHead) + "[[module]]\nid = \"a\"\nplugin = \"p\"\n";
+  for (int i = 0; i < 25; ++i) text += "[[mix]]\nsource = \"b" + std::to_string(i) + "\"\n";
+  try {
+    parsePatch(text);
+    FAIL();
+  } catch (const PatchError& error) {
+    ASSERT_EQ(error.diagnostics().size(), 21u);
+    EXPECT_EQ(error.diagnostics().back().message, "stopped after 20 errors; 5 more not shown");
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include "patch.h"
 #include "renderer.h"
+#include "reported.h"
 
 namespace {
 
@@ -287,8 +288,7 @@ TEST_P(PluginMistakes, AreRejectedWithTheirLine) {
     rmcli::Renderer renderer(rmcli::parsePatch(withTone(mistake.text)), rmcli::PluginFinder({}));
     FAIL() << "accepted";
   } catch (const rmcli::PatchError& error) {
-    EXPECT_EQ(error.where().line, mistake.line) << error.what();
-    EXPECT_NE(std::string(error.what()).find(mistake.message), std::string::npos) << error.what();
+    EXPECT_TRUE(reported(error, mistake.line, mistake.message)) << allMessages(error);
   }
 }
 
@@ -376,6 +376,10 @@ TEST_F(Rmhost, RendersWavAndPngTheSameWayTwice) {
   EXPECT_EQ(read(dir_ / "again.png"), png);
   EXPECT_EQ(png.substr(1, 3), "PNG");
 
+  // Float samples with the 18-byte fmt chunk (its extension size 0) and a fact chunk, which
+  // readers such as sox take without a warning.
+  EXPECT_EQ(wav.substr(12, 10), std::string("fmt \x12\0\0\0\x03\0", 10));
+  EXPECT_EQ(wav.substr(36, 14), std::string("\0\0fact\x04\0\0\0\x20\x03\0\0", 14));
   const WavFile file = readWav(dir_ / "tone.wav");
   EXPECT_EQ(file.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   EXPECT_EQ(file.info.channels, 2);
@@ -429,7 +433,7 @@ TEST_F(Rmhost, PlaysAMidiFileAndNamesWhatItIgnored) {
     EXPECT_EQ(run("render tone.toml -o bad.wav --png bad.png --midi '" +
                   (midi / (name + ".mid")).string() + "'"),
               1);
-    EXPECT_EQ(err_.rfind("tone.toml: error: " + name + ".mid: byte " + offset + ": ", 0), 0u)
+    EXPECT_EQ(err_.rfind((midi / name).string() + ".mid: error: byte " + offset + ": ", 0), 0u)
         << err_;
     EXPECT_EQ(files(), (std::vector<std::string>{"ignored.wav", "quiet.wav", "tone.toml"}));
   }
@@ -445,6 +449,71 @@ TEST_F(Rmhost, InfoListsPinsAsTextAndJson) {
   EXPECT_NE(out_.find("\"name\" : \"gate out\""), std::string::npos) << out_;
   EXPECT_EQ(run("info nonesuch"), 1);
   EXPECT_NE(err_.find("plug-in \"nonesuch\" not found"), std::string::npos) << err_;
+}
+
+// Every way a command line can go wrong: the exit code (1 bad input, 2 usage) and the first line
+// of what rmhost says, which starts with "rmhost:" or a file position and names what to do.
+TEST_F(Rmhost, ErrorsGiveTheirExitCodeAndSayWhatToDo) {
+  const fs::path midi = MIDI_FIXTURES;
+  const std::string here = dir_.string() + "/";
+  const std::string tone = "--plugin-path '" + fs::path(TONE_PATH).parent_path().string() + "' ";
+  write("tone.toml", withTone(kGatePatch));
+  write("two.toml", withTone("[render]\nlength = 1\n[[module]]\nid = \"a\"\nplugin = \"TONE\"\n"
+                             "pins = { levle = 1, gat = 0 }\n[[mix]]\nsource = \"b\"\n"));
+  write("plugin.toml",
+        "[render]\nlength = 1\n[[module]]\nid = \"a\"\nplugin = \"cli_test_tne\"\n"
+        "[[mix]]\nsource = \"a\"\n");
+  struct Case {
+    std::string arguments;
+    int exitCode;
+    std::string firstLine;
+  };
+  const Case cases[] = {
+      {"render nothere.toml", 1,
+       "rmhost: error: cannot read the patch file " + here +
+           "nothere.toml: No such file or directory"},
+      {"render two.toml", 1,
+       "two.toml:6:18: error: module \"a\" (tone) has no pin \"levle\"; did you mean \"level\"?"},
+      {tone + "render plugin.toml", 1,
+       "plugin.toml:5:10: error: plug-in \"cli_test_tne\" not found; did you mean "
+       "\"cli_test_tone\"?"},
+      {"render tone.toml --midi nothere.mid", 1,
+       "rmhost: error: cannot read the MIDI file " + here +
+           "nothere.mid: No such file or directory"},
+      {"render tone.toml --midi '" + (midi / "no-notes.mid").string() + "'", 1,
+       (midi / "no-notes.mid").string() + ": error: byte 30: the file holds no notes"},
+      {"render tone.toml -o missing/out.wav", 1,
+       "rmhost: error: cannot write in " + here + "missing: No such file or directory"},
+      {"info nonesuch-plugin", 1, "rmhost: error: plug-in \"nonesuch-plugin\" not found in "},
+      {"check lib/nonesuch.so", 1,
+       "rmhost: error: cannot read the module library " + here +
+           "lib/nonesuch.so: No such file or directory"},
+      {"info '" NOT_A_MODULE_PATH "'", 1,
+       "rmhost: error: cannot load the plug-in: " NOT_A_MODULE_PATH
+       ": not a module library (missing getModuleProperties)"},
+      {"check '" NOT_A_MODULE_PATH "'", 1,
+       "rmhost: error: cannot load the plug-in: " NOT_A_MODULE_PATH
+       ": not a module library (missing getModuleProperties)"},
+      {"render", 2, "rmhost: error: patch is required"},
+      {"render tone.toml --bits 12", 2, "rmhost: error: --bits: 12 not in {16,24,32}"},
+      {"check", 2, "rmhost: error: plugin is required"},
+      {"rendr tone.toml", 2,
+       "rmhost: error: unknown command \"rendr\"; did you mean \"render\"? (the commands: info, "
+       "render, check, lv2-bundle)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    EXPECT_EQ(run(c.arguments), c.exitCode) << err_;
+    const std::string first = err_.substr(0, err_.find('\n'));
+    EXPECT_EQ(first.substr(0, c.firstLine.size()), c.firstLine) << err_;
+    EXPECT_EQ(out_, "");
+  }
+  EXPECT_EQ(run("render two.toml"), 1);
+  EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 3) << err_;  // gat, levle and the mix
+  EXPECT_EQ(run("--help"), 0);
+  EXPECT_NE(out_.find("Exit codes: 0 success, 1 bad input or a failed check, 2 usage error."),
+            std::string::npos)
+      << out_;
 }
 
 // Every example renders with the real plug-ins: a stereo float file of the patch's length,

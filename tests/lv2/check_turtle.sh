@@ -34,6 +34,9 @@ info=$(expect_ports "$base/instrument" midi_in out_l out_r latency voices veloci
 grep -q "Has latency: *yes, reported by port 3" <<<"$info" || { echo "no latency port"; exit 1; }
 grep -q "urid#map" <<<"$info" || { echo "urid:map not required"; exit 1; }
 grep -q "hardRTCapable" <<<"$info" || { echo "not hard real-time capable"; exit 1; }
+# The factory presets, by their labels, between "Presets:" and the first port.
+presets=$(awk '/Presets:/ { on = 1; next } /Port 0:/ { on = 0 } on && NF { n++ } END { print n + 0 }' <<<"$info")
+((presets >= 16)) || { echo "lv2info lists $presets presets of the instrument, not 16 or more"; exit 1; }
 expect_ports "$base/swarm" gate sync pitch out_l out_r sync_from_gate oscs retrigger >/dev/null
 expect_ports "$base/vellum" gate out Attack LfoAlign dbmode >/dev/null
 # With the LV2 vocabulary bundles on the path, hosts file them under their classes.
@@ -44,4 +47,4 @@ done
 for module in libswarm.so libvellum.so; do
   cmp "$bundle/$module" "$plugins/$module" || { echo "$module differs from the module library"; exit 1; }
 done
-echo "Turtle valid; lv2ls and lv2info see the three plug-ins"
+echo "Turtle valid; lv2ls and lv2info see the three plug-ins and $presets presets"

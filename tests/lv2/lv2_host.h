@@ -30,6 +30,7 @@ class World {
   const LilvPlugin* plugin(const std::string& uri) const;
   LilvWorld* lilv() const { return world_; }
   LV2_URID map(const std::string& uri);
+  LV2_URID_Map* uridMap() { return &map_; }
   // Messages plug-ins wrote through the log feature.
   const std::string& log() const { return log_; }
 

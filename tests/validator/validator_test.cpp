@@ -5,6 +5,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <sstream>
 
@@ -78,16 +79,18 @@ TEST_P(FaultyModule, IsCaughtWithAReproducingSeed) {
   EXPECT_EQ(rmhost::runCheck(CheckOptions{fault.path, seed, 1, {}, nullptr}, sink), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachKind, FaultyModule,
-    testing::Values(FaultCase{ALLOCATES_PATH, FailureKind::allocation},
-                    FaultCase{NAN_PATH, FailureKind::nonFinite},
-                    FaultCase{SUBNORMAL_PATH, FailureKind::subnormal},
-                    FaultCase{NONDETERMINISTIC_PATH, FailureKind::nondeterminism}),
-    [](const testing::TestParamInfo<FaultCase>& param) {
-      return std::string(rmhost::failureKindName(param.param.kind)).substr(0, 3) +
-             std::to_string(param.index);
-    });
+INSTANTIATE_TEST_SUITE_P(EachKind, FaultyModule,
+                         testing::Values(FaultCase{ALLOCATES_PATH, FailureKind::allocation},
+                                         FaultCase{NAN_PATH, FailureKind::nonFinite},
+                                         FaultCase{SUBNORMAL_PATH, FailureKind::subnormal},
+                                         FaultCase{NONDETERMINISTIC_PATH,
+                                                   FailureKind::nondeterminism}),
+                         [](const testing::TestParamInfo<FaultCase>& param) {
+                           std::string name = rmhost::failureKindName(param.param.kind);
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 TEST(Validator, NaNFromNonFiniteInputIsAllowedOnlyWhereTheRuleSaysSo) {
   CheckOptions options{NAN_PATH, 1, 12, rmhost::FiniteRule::always, nullptr};

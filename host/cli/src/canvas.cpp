@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -102,7 +103,27 @@ void Canvas::writePng(const std::filesystem::path& path) const {
   image.width = static_cast<png_uint_32>(width_);
   image.height = static_cast<png_uint_32>(height_);
   image.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb_.data(), width_ * 3, nullptr)) {
+  // A picture of at most 256 colours is written with a palette: the same pixels in a fraction of
+  // the bytes. The palette lists the colours in the order they first appear.
+  std::map<uint32_t, uint8_t> index;
+  std::vector<uint8_t> palette, pixels;
+  pixels.reserve(rgb_.size() / 3);
+  for (size_t i = 0; i < rgb_.size() && index.size() <= 256; i += 3) {
+    const uint32_t key = uint32_t{rgb_[i]} << 16 | uint32_t{rgb_[i + 1]} << 8 | rgb_[i + 2];
+    const auto [entry, added] = index.emplace(key, static_cast<uint8_t>(index.size()));
+    if (added) palette.insert(palette.end(), {rgb_[i], rgb_[i + 1], rgb_[i + 2]});
+    pixels.push_back(entry->second);
+  }
+  const bool indexed = index.size() <= 256;
+  if (indexed) {
+    image.format = PNG_FORMAT_RGB_COLORMAP;
+    image.colormap_entries = static_cast<png_uint_32>(index.size());
+  }
+  const bool written =
+      indexed
+          ? png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), width_, palette.data())
+          : png_image_write_to_file(&image, path.c_str(), 0, rgb_.data(), width_ * 3, nullptr);
+  if (!written) {
     const std::string message = image.message;
     png_image_free(&image);
     throw std::runtime_error("cannot write " + path.string() + ": " + message);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "diagnostics.h"
 #include "info.h"
 #include "output_file.h"
 #include "patch.h"
@@ -58,36 +59,66 @@ Levels measure(const AudioBuffer& audio) {
   return levels;
 }
 
+// Above full scale the mix clips wherever it goes next, so every format warns: a float file
+// keeps the overs, but players and conversions do not. The warning names the loudest strip and a
+// master gain that brings the peak to -1 dBFS.
+void warnAboveFullScale(std::ostream& err, const std::string& patchName, const Patch& patch,
+                        const std::vector<StripLevel>& strips, double peak, SampleFormat format,
+                        const std::filesystem::path& wavPath) {
+  if (!(peak > 1.0)) return;
+  constexpr double kTarget = 0.8912509381337456;  // -1 dBFS
+  char fix[64];
+  std::snprintf(fix, sizeof fix, "%.3g", patch.render.gain * kTarget / peak);
+  err << "rmhost: warning: the mix peaks at " << decibels(peak) << ", above full scale (0 dBFS)";
+  if (format == SampleFormat::float32)
+    err << "; the float file keeps the overs, but playback and 16- or 24-bit copies clip them";
+  else
+    err << " and is clipped in " << wavPath.string();
+  err << ". To peak at -1 dBFS, set gain = " << fix << " under [render] (now " << patch.render.gain
+      << ")\n";
+  const auto loudest =
+      std::max_element(strips.begin(), strips.end(),
+                       [](const StripLevel& a, const StripLevel& b) { return a.peak < b.peak; });
+  if (loudest == strips.end()) return;
+  err << patchName << ':' << loudest->where.line << ':' << loudest->where.column
+      << ": note: the loudest mix strip, source \"" << loudest->source << "\" with gain "
+      << loudest->gain << ", peaks at " << decibels(loudest->peak)
+      << " on its own; lower its gain or the level of what feeds it\n";
+}
+
 }  // namespace
 
-int runInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
-  std::vector<std::filesystem::path> tried;
-  const auto path =
-      finderFor(options.pluginPath).find(options.plugin, std::filesystem::current_path(), &tried);
+std::unique_ptr<rmhost::Library> openPlugin(const std::string& plugin,
+                                            const std::vector<std::filesystem::path>& pluginPath,
+                                            std::ostream& err) {
+  const PluginFinder finder = finderFor(pluginPath);
+  const auto path = finder.find(plugin, std::filesystem::current_path());
   if (!path) {
-    err << "rmhost: error: plug-in \"" << options.plugin << "\" not found; looked for:";
-    for (const auto& place : tried) err << "\n  " << place.string();
-    err << '\n';
-    return 1;
+    err << toolError(finder.notFound(plugin, std::filesystem::current_path())) << '\n';
+    return nullptr;
   }
   std::string error;
-  const auto library = rmhost::Library::load(path->string(), &error);
-  if (!library) {
-    err << "rmhost: error: cannot load " << path->string() << ": " << error << '\n';
-    return 1;
-  }
+  auto library = rmhost::Library::load(path->string(), &error);
+  if (!library) err << toolError("cannot load the plug-in: " + error) << '\n';
+  return library;
+}
+
+int runInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
+  const auto library = openPlugin(options.plugin, options.pluginPath, err);
+  if (!library) return kExitBadInput;
   if (options.json)
     printInfoJson(out, *library);
   else
     printInfo(out, *library);
-  return 0;
+  return kExitSuccess;
 }
 
 int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err) {
   const std::string patchName = options.patch.string();
   try {
-    const Patch patch = loadPatch(options.patch, options.midi);
-    Renderer renderer(patch, finderFor(options.pluginPath));
+    Problems problems;
+    const Patch patch = readPatchFile(options.patch, problems, options.midi);
+    Renderer renderer(patch, finderFor(options.pluginPath), std::move(problems));
 
     const auto start = std::chrono::steady_clock::now();
     AudioBuffer audio;
@@ -106,7 +137,7 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     std::unique_ptr<PendingFile> png;
     if (options.picture) {
       png = std::make_unique<PendingFile>(*options.picture);
-      drawPicture(audio).writePng(png->path());
+      (options.strip ? drawStrip(audio) : drawPicture(audio)).writePng(png->path());
     }
     wav.commit();
     if (png) png->commit();
@@ -114,11 +145,11 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     const Levels levels = measure(audio);
     const double seconds = static_cast<double>(audio.frames) / audio.sampleRate;
     if (levels.notFinite > 0)
-      err << "rmhost: warning: " << levels.notFinite << " samples are not finite numbers\n";
-    if (levels.peak > 1.0 && options.format != SampleFormat::float32)
-      err << "rmhost: warning: the mix peaks at " << decibels(levels.peak) << " and is clipped in "
-          << wavPath.string() << "; lower [render] gain\n";
-    if (options.quiet) return 0;
+      err << toolWarning(std::to_string(levels.notFinite) + " samples are not finite numbers")
+          << '\n';
+    warnAboveFullScale(err, patchName, patch, renderer.stripLevels(), levels.peak, options.format,
+                       wavPath);
+    if (options.quiet) return kExitSuccess;
     for (const std::string& notice : patch.notices) out << notice << '\n';
     char summary[160];
     std::snprintf(summary, sizeof summary, "%.2f s, %d Hz, stereo, %s, peak %s", seconds,
@@ -128,13 +159,13 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     std::snprintf(summary, sizeof summary, "rendered in %.3f s, %.1fx real time\n", elapsed,
                   elapsed > 0.0 ? seconds / elapsed : 0.0);
     out << summary;
-    return 0;
+    return kExitSuccess;
   } catch (const PatchError& error) {
     err << describeError(patchName, error) << '\n';
-  } catch (const std::exception& error) {
-    err << "rmhost: error: " << error.what() << '\n';
+  } catch (const std::exception& error) {  // files that cannot be read or written
+    err << toolError(error.what()) << '\n';
   }
-  return 1;
+  return kExitBadInput;
 }
 
 }  // namespace rmcli

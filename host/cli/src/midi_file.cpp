@@ -1,9 +1,9 @@
 #include "midi_file.h"
 
+#include "diagnostics.h"
+
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace rmcli {
 
@@ -290,11 +290,8 @@ MidiFile parseMidiFile(std::span<const uint8_t> data) {
 }
 
 MidiFile loadMidiFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw MidiFileError(0, "cannot read the file");
-  const std::vector<uint8_t> data{std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>()};
-  return parseMidiFile(data);
+  const std::string bytes = readFile(file, "MIDI file");
+  return parseMidiFile({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
 }
 
 }  // namespace rmcli

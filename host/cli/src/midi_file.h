@@ -49,7 +49,7 @@ struct MidiFile {
 
 // Reads a file held in memory; throws MidiFileError.
 MidiFile parseMidiFile(std::span<const uint8_t> data);
-// Reads a file from disk; throws MidiFileError (offset 0 when it cannot be read at all).
+// Reads a file from disk; throws FileError when it cannot be read, else as parseMidiFile.
 MidiFile loadMidiFile(const std::filesystem::path& file);
 
 }  // namespace rmcli

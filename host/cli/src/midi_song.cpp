@@ -14,10 +14,6 @@ namespace {
 constexpr int32_t kHeldNotes = 4096;
 constexpr double kLongestFile = 3600.0;  // seconds, like the longest [render] length
 
-std::string inQuotes(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
-
 bool matches(const MidiRoute& route, const MidiFile& file, int track, int channel) {
   if (route.trackNumber > 0 && route.trackNumber != track + 1) return false;
   if (!route.trackName.empty() && file.trackNames[static_cast<size_t>(track)] != route.trackName)
@@ -41,10 +37,13 @@ void checkRoute(const MidiRoute& route, const MidiFile& file, const std::string&
                                       std::to_string(route.trackNumber));
   if (!route.trackName.empty() &&
       std::find(names.begin(), names.end(), route.trackName) == names.end()) {
-    std::string list;
-    for (const auto& track : names) list += (list.empty() ? "" : ", ") + inQuotes(track);
-    throw PatchError(route.where, name + " has no track named " + inQuotes(route.trackName) +
-                                      " (its tracks: " + list + ")");
+    std::string hint = didYouMean(route.trackName, names);
+    if (hint.empty()) {
+      for (const auto& track : names)
+        hint += (hint.empty() ? " (its tracks: " : ", ") + inQuotes(track);
+      hint += ")";
+    }
+    throw PatchError(route.where, name + " has no track named " + inQuotes(route.trackName) + hint);
   }
   if (route.channel > 0 && !hasNotes(file, route)) {
     std::string used;
@@ -140,11 +139,19 @@ std::string addMidiNotes(const MidiDef& midi, const MidiFile& file, int sampleRa
   for (const MidiRoute& route : midi.routes) checkRoute(route, file, name);
   // Held notes end with the file, so a file that lasts hours (a damaged delta time, often) would
   // make a render of hours.
-  if (midi.start + file.endSeconds > kLongestFile)
-    throw PatchError(midi.fileWhere, name + " lasts " +
-                                         std::to_string(std::lround(file.endSeconds)) +
-                                         " s; a render from a MIDI file lasts at most " +
-                                         std::to_string(std::lround(kLongestFile)) + " s");
+  if (midi.start + file.endSeconds > kLongestFile) {
+    std::vector<Diagnostic> diagnostics{{Diagnostic::Severity::error,
+                                         {},
+                                         midi.file.string(),
+                                         "the file lasts " +
+                                             std::to_string(std::lround(file.endSeconds)) +
+                                             " s; a render from a MIDI file lasts at most " +
+                                             std::to_string(std::lround(kLongestFile)) + " s"}};
+    if (midi.fileWhere.line > 0)
+      diagnostics.push_back(
+          {Diagnostic::Severity::note, midi.fileWhere, {}, "the MIDI file is named here"});
+    throw PatchError(std::move(diagnostics));
+  }
 
   const double rate = sampleRate;
   auto clockOf = [&](double seconds) { return std::llround((midi.start + seconds) * rate); };

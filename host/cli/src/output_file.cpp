@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "diagnostics.h"
+
 namespace rmcli {
 
 namespace fs = std::filesystem;
@@ -22,7 +24,8 @@ PendingFile::PendingFile(fs::path destination) : destination_(std::move(destinat
   name.push_back('\0');
   const int fd = mkstemp(name.data());
   if (fd < 0)
-    throw std::runtime_error("cannot write in " + dir.string() + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot write in " + resolvedPath(dir).string() + ": " +
+                             std::strerror(errno));
   // mkstemp makes the file private; give it the permissions of an ordinary new file.
   const mode_t mask = umask(0);
   umask(mask);
@@ -41,7 +44,8 @@ void PendingFile::commit() {
   std::error_code error;
   fs::rename(temporary_, destination_, error);
   if (error)
-    throw std::runtime_error("cannot write " + destination_.string() + ": " + error.message());
+    throw std::runtime_error("cannot write " + resolvedPath(destination_).string() + ": " +
+                             error.message());
   committed_ = true;
 }
 

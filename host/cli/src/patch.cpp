@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <fstream>
 #include <initializer_list>
 #include <sstream>
 
@@ -13,14 +12,6 @@
 #include "midi_song.h"
 
 namespace rmcli {
-
-std::string describeError(const std::string& file, const PatchError& error) {
-  std::ostringstream out;
-  out << file;
-  if (error.where().line > 0) out << ':' << error.where().line << ':' << error.where().column;
-  out << ": error: " << error.what();
-  return out.str();
-}
 
 const PartDef* Patch::findPart(std::string_view id) const {
   for (const auto& part : parts)
@@ -79,10 +70,6 @@ Where whereOf(const toml::node& node) {
   throw PatchError(where, message);
 }
 
-std::string inQuotes(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
-
 const char* typeName(const toml::node& node) {
   switch (node.type()) {
     case toml::node_type::table:
@@ -106,20 +93,29 @@ const char* typeName(const toml::node& node) {
 // is reported instead of silently ignored.
 class TableReader {
  public:
-  TableReader(const toml::table& table, std::string name,
+  // Reports each key it does not know to `problems` and reads on: the table's other keys may
+  // hold mistakes of their own.
+  TableReader(Problems& problems, const toml::table& table, std::string name,
               std::initializer_list<std::string_view> known)
       : table_(table), name_(std::move(name)) {
+    const std::vector<std::string> names(known.begin(), known.end());
     for (auto&& [key, node] : table) {
       if (std::find(known.begin(), known.end(), key.str()) != known.end()) continue;
-      if (key.str() == "connect")  // TOML puts every key after a [table] header into that table
-        fail(whereOf(key.source()),
-             "\"connect\" belongs before the first [table] of the file; "
-             "here it falls into " +
-                 name_);
-      std::string list;
-      for (auto k : known) list += (list.empty() ? "" : ", ") + std::string(k);
-      fail(whereOf(key.source()),
-           "unknown key " + inQuotes(key.str()) + " in " + name_ + " (known keys: " + list + ")");
+      const Where where = whereOf(key.source());
+      if (key.str() == "connect") {  // TOML puts every key after a [table] header into it
+        problems.add(where,
+                     "\"connect\" belongs before the first [table] of the file; "
+                     "here it falls into " +
+                         name_);
+        continue;
+      }
+      std::string hint = didYouMean(key.str(), names);
+      if (hint.empty()) {
+        hint = " (known keys:";
+        for (const std::string& option : names) hint += " " + option;
+        hint += ")";
+      }
+      problems.add(where, "unknown key " + inQuotes(key.str()) + " in " + name_ + hint);
     }
   }
 
@@ -267,13 +263,13 @@ std::vector<PinSetting> pinTable(const toml::node& node, const std::string& owne
   return pins;
 }
 
-RenderSettings parseRender(const toml::table& root) {
+RenderSettings parseRender(Problems& problems, const toml::table& root) {
   RenderSettings settings;
   const toml::node* node = root.get("render");
   if (!node) fail({}, "the patch needs a [render] table (sample_rate, block_size, length)");
   const toml::table* table = node->as_table();
   if (!table) fail(whereOf(*node), "\"render\" must be a table");
-  TableReader reader(*table, "[render]", {"sample_rate", "block_size", "length", "gain"});
+  TableReader reader(problems, *table, "[render]", {"sample_rate", "block_size", "length", "gain"});
   settings.where = reader.where();
   settings.sampleRate = reader.integer("sample_rate", 8000, 384000, settings.sampleRate);
   settings.blockSize = reader.integer("block_size", 1, 8192, settings.blockSize);
@@ -282,8 +278,8 @@ RenderSettings parseRender(const toml::table& root) {
   return settings;
 }
 
-PartDef parsePart(const toml::table& table) {
-  TableReader reader(table, "[[part]]", {"id", "voices", "release", "note"});
+PartDef parsePart(Problems& problems, const toml::table& table) {
+  TableReader reader(problems, table, "[[part]]", {"id", "voices", "release", "note"});
   PartDef part;
   part.where = reader.where();
   part.id = identifier(reader);
@@ -292,11 +288,11 @@ PartDef parsePart(const toml::table& table) {
   return part;
 }
 
-NoteBinding parseBinding(const toml::node& node, const std::string& owner) {
+NoteBinding parseBinding(Problems& problems, const toml::node& node, const std::string& owner) {
   const toml::table* table = node.as_table();
   if (!table) fail(whereOf(node), "\"notes\" of " + owner + " must be a table");
   TableReader reader(
-      *table, "\"notes\" of " + owner,
+      problems, *table, "\"notes\" of " + owner,
       {"pitch", "law", "gate", "voice_gate", "trigger", "velocity", "velocity_sensitivity"});
   NoteBinding binding;
   binding.where = reader.where();
@@ -324,8 +320,9 @@ NoteBinding parseBinding(const toml::node& node, const std::string& owner) {
   return binding;
 }
 
-ModuleDef parseModule(const toml::table& table) {
-  TableReader reader(table, "[[module]]", {"id", "plugin", "voices", "part", "notes", "pins"});
+ModuleDef parseModule(Problems& problems, const toml::table& table) {
+  TableReader reader(problems, table, "[[module]]",
+                     {"id", "plugin", "voices", "part", "notes", "pins"});
   ModuleDef module;
   module.where = reader.where();
   module.id = identifier(reader);
@@ -340,7 +337,7 @@ ModuleDef parseModule(const toml::table& table) {
   if (const toml::node* notes = reader.find("notes")) {
     if (module.part.empty())
       fail(whereOf(*notes), owner + " has \"notes\" but belongs to no part; add part = \"...\"");
-    module.notes = parseBinding(*notes, owner);
+    module.notes = parseBinding(problems, *notes, owner);
   }
   if (const toml::node* pins = reader.find("pins")) module.pins = pinTable(*pins, owner);
   return module;
@@ -371,8 +368,8 @@ std::vector<Connection> parseConnections(const toml::table& root) {
   return connections;
 }
 
-GainDef parseGain(const toml::table& table) {
-  TableReader reader(table, "[[gain]]", {"id", "input", "control"});
+GainDef parseGain(Problems& problems, const toml::table& table) {
+  TableReader reader(problems, table, "[[gain]]", {"id", "input", "control"});
   GainDef gain;
   gain.where = reader.where();
   gain.id = identifier(reader);
@@ -388,8 +385,8 @@ GainDef parseGain(const toml::table& table) {
   return gain;
 }
 
-MixDef parseMix(const toml::table& table) {
-  TableReader reader(table, "[[mix]]", {"source", "gain", "pan"});
+MixDef parseMix(Problems& problems, const toml::table& table) {
+  TableReader reader(problems, table, "[[mix]]", {"source", "gain", "pan"});
   MixDef mix;
   mix.where = reader.where();
   mix.source = parseSignal(reader.string("source"), whereOf(reader.require("source")));
@@ -398,11 +395,11 @@ MixDef parseMix(const toml::table& table) {
   return mix;
 }
 
-MidiRoute parseRoute(const toml::node& node) {
+MidiRoute parseRoute(Problems& problems, const toml::node& node) {
   const toml::table* table = node.as_table();
   if (!table)
     fail(whereOf(node), "each route of [[midi]] is a table like { track = 2, part = \"bass\" }");
-  TableReader reader(*table, "a route of [[midi]]", {"track", "channel", "part"});
+  TableReader reader(problems, *table, "a route of [[midi]]", {"track", "channel", "part"});
   MidiRoute route;
   route.where = reader.where();
   route.part = reader.string("part");
@@ -418,8 +415,9 @@ MidiRoute parseRoute(const toml::node& node) {
   return route;
 }
 
-MidiDef parseMidi(const toml::table& table, const std::filesystem::path& directory) {
-  TableReader reader(table, "[[midi]]", {"file", "part", "start", "route"});
+MidiDef parseMidi(Problems& problems, const toml::table& table,
+                  const std::filesystem::path& directory) {
+  TableReader reader(problems, table, "[[midi]]", {"file", "part", "start", "route"});
   MidiDef midi;
   midi.where = reader.where();
   midi.fileWhere = whereOf(reader.require("file"));
@@ -430,36 +428,51 @@ MidiDef parseMidi(const toml::table& table, const std::filesystem::path& directo
   if (const toml::node* routes = reader.find("route")) {
     const toml::array* list = routes->as_array();
     if (!list) fail(whereOf(*routes), "\"route\" of [[midi]] is a list of tables");
-    for (const toml::node& route : *list) midi.routes.push_back(parseRoute(route));
+    for (const toml::node& route : *list) midi.routes.push_back(parseRoute(problems, route));
   }
   return midi;
 }
 
-// Reads each MIDI file and adds its notes to the patch's notes; the file's errors are reported
-// at its "file" key with their byte offset.
-void addMidiFiles(Patch& patch) {
-  for (MidiDef& midi : patch.midi) {
-    if (midi.part.empty()) {
-      if (patch.parts.empty()) fail(midi.where, "a MIDI file needs a [[part]] to play it");
-      midi.part = patch.parts.front().id;
-    }
-    if (!patch.findPart(midi.part))
-      fail(midi.where, "[[midi]] plays part " + inQuotes(midi.part) + ", which is not defined");
-    for (const MidiRoute& route : midi.routes)
-      if (!patch.findPart(route.part))
-        fail(route.where,
-             "the route plays part " + inQuotes(route.part) + ", which is not defined");
-    const std::string name = midi.file.filename().string();
-    if (!std::ifstream(midi.file, std::ios::binary))
-      fail(midi.fileWhere, "cannot read the MIDI file " + midi.file.string());
-    MidiFile file;
-    try {
-      file = loadMidiFile(midi.file);
-    } catch (const MidiFileError& error) {
-      fail(midi.fileWhere, name + ": byte " + std::to_string(error.offset()) + ": " + error.what());
-    }
-    patch.notices.push_back(addMidiNotes(midi, file, patch.render.sampleRate, patch.notes));
+std::vector<std::string> idsOf(const auto& entries) {
+  std::vector<std::string> ids;
+  for (const auto& entry : entries) ids.push_back(entry.id);
+  return ids;
+}
+
+// Reads one MIDI file and adds its notes to the patch's notes. A damaged file is reported
+// against the file itself, with the byte offset, and with a note at the patch line naming it.
+void addMidiFile(Patch& patch, MidiDef& midi) {
+  const std::vector<std::string> parts = idsOf(patch.parts);
+  if (midi.part.empty()) {
+    if (patch.parts.empty()) fail(midi.where, "a MIDI file needs a [[part]] to play it");
+    midi.part = patch.parts.front().id;
   }
+  if (!patch.findPart(midi.part))
+    fail(midi.where, "[[midi]] plays part " + inQuotes(midi.part) + ", which is not defined" +
+                         didYouMean(midi.part, parts));
+  for (const MidiRoute& route : midi.routes)
+    if (!patch.findPart(route.part))
+      fail(route.where, "the route plays part " + inQuotes(route.part) + ", which is not defined" +
+                            didYouMean(route.part, parts));
+  const bool namedInPatch = midi.fileWhere.line > 0;
+  MidiFile file;
+  try {
+    file = loadMidiFile(midi.file);
+  } catch (const FileError& error) {
+    if (namedInPatch) fail(midi.fileWhere, error.what());
+    throw PatchError({Diagnostic{Diagnostic::Severity::error, {}, "rmhost", error.what()}});
+  } catch (const MidiFileError& error) {
+    std::vector<Diagnostic> diagnostics{
+        {Diagnostic::Severity::error,
+         {},
+         midi.file.string(),
+         "byte " + std::to_string(error.offset()) + ": " + error.what()}};
+    if (namedInPatch)
+      diagnostics.push_back(
+          {Diagnostic::Severity::note, midi.fileWhere, {}, "the MIDI file is named here"});
+    throw PatchError(std::move(diagnostics));
+  }
+  patch.notices.push_back(addMidiNotes(midi, file, patch.render.sampleRate, patch.notes));
 }
 
 double noteKey(const toml::node& node) {
@@ -485,9 +498,10 @@ double noteKey(const toml::node& node) {
 
 // One [[note]] entry, or one entry of a part's own note list (`part` given, and then not
 // written); an array of pitches gives a chord of notes that share everything else.
-void parseNote(const toml::table& table, std::vector<NoteDef>& notes, const std::string& part) {
+void parseNote(Problems& problems, const toml::table& table, std::vector<NoteDef>& notes,
+               const std::string& part) {
   const bool inPart = !part.empty();
-  TableReader reader(table, inPart ? "a note of part " + inQuotes(part) : "[[note]]",
+  TableReader reader(problems, table, inPart ? "a note of part " + inQuotes(part) : "[[note]]",
                      inPart ? std::initializer_list<std::string_view>{"start", "length", "pitch",
                                                                       "velocity", "pins"}
                             : std::initializer_list<std::string_view>{"part", "start", "length",
@@ -524,69 +538,94 @@ void parseNote(const toml::table& table, std::vector<NoteDef>& notes, const std:
   }
 }
 
-void checkTopLevel(const toml::table& root) {
-  static constexpr std::string_view kKnown[] = {"render", "part", "module", "connect",
-                                                "gain",   "mix",  "note",   "midi"};
-  for (auto&& [key, node] : root)
-    if (std::find(std::begin(kKnown), std::end(kKnown), key.str()) == std::end(kKnown))
-      fail(whereOf(key.source()),
-           "unknown key " + inQuotes(key.str()) +
-               " (a patch has render, part, module, connect, gain, mix, note and midi)");
+void checkTopLevel(Problems& problems, const toml::table& root) {
+  static const std::vector<std::string> kKnown = {"render", "part", "module", "connect",
+                                                  "gain",   "mix",  "note",   "midi"};
+  for (auto&& [key, node] : root) {
+    if (std::find(kKnown.begin(), kKnown.end(), key.str()) != kKnown.end()) continue;
+    std::string hint = didYouMean(key.str(), kKnown);
+    if (hint.empty())
+      hint = " (a patch has render, part, module, connect, gain, mix, note and midi)";
+    problems.add(whereOf(key.source()), "unknown key " + inQuotes(key.str()) + hint);
+  }
 }
 
-// Cross-references within the patch: unique names, parts, modules and gains that exist.
-void checkReferences(const Patch& patch) {
+// Cross-references within the patch: unique names, parts, modules and gains that exist. Names
+// of tables that could not be read count as defined: their mistakes are already reported.
+void checkReferences(const Patch& patch, Problems& problems) {
+  const auto unreadable = [&](const std::string& id) {
+    return std::find(patch.unreadable.begin(), patch.unreadable.end(), id) !=
+           patch.unreadable.end();
+  };
+  const std::vector<std::string> parts = idsOf(patch.parts);
+  const std::vector<std::string> modules = idsOf(patch.modules);
   std::vector<std::string> nodes;
-  auto claim = [&nodes](const std::string& id, Where where) {
+  auto claim = [&](const std::string& id, Where where) {
     if (std::find(nodes.begin(), nodes.end(), id) != nodes.end())
-      fail(where, "the name " + inQuotes(id) + " is used twice");
+      problems.add(where, "the name " + inQuotes(id) + " is used twice");
     nodes.push_back(id);
   };
+  auto partMissing = [&](const std::string& id) { return !patch.findPart(id) && !unreadable(id); };
   for (size_t i = 0; i < patch.parts.size(); ++i)
     for (size_t j = 0; j < i; ++j)
       if (patch.parts[i].id == patch.parts[j].id)
-        fail(patch.parts[i].where, "part " + inQuotes(patch.parts[i].id) + " is defined twice");
+        problems.add(patch.parts[i].where,
+                     "part " + inQuotes(patch.parts[i].id) + " is defined twice");
   for (const auto& module : patch.modules) {
     claim(module.id, module.where);
-    if (!module.part.empty() && !patch.findPart(module.part))
-      fail(module.where, "module " + inQuotes(module.id) + " names part " + inQuotes(module.part) +
-                             ", which is not defined");
+    if (!module.part.empty() && partMissing(module.part))
+      problems.add(module.where, "module " + inQuotes(module.id) + " names part " +
+                                     inQuotes(module.part) + ", which is not defined" +
+                                     didYouMean(module.part, parts));
   }
   for (const auto& connection : patch.connections)
     for (const SignalRef* ref : {&connection.from, &connection.to})
-      if (!patch.findModule(ref->node))
-        fail(ref->where, "connection names " + inQuotes(ref->node) + ", which is no module" +
-                             (patch.findGain(ref->node) ? " (a gain can only feed the mix or "
-                                                          "another gain)"
-                                                        : ""));
+      if (!patch.findModule(ref->node) && !unreadable(ref->node))
+        problems.add(
+            ref->where,
+            "connection names " + inQuotes(ref->node) + ", which is no module" +
+                (patch.findGain(ref->node) ? " (a gain can only feed the mix or another gain)"
+                                           : didYouMean(ref->node, modules)));
+  std::vector<std::string> signals = modules;  // what a gain may read: modules, earlier gains
   for (const auto& gain : patch.gains) {
     auto known = [&](const SignalRef& ref) {
-      if (patch.findModule(ref.node)) return;
+      if (patch.findModule(ref.node) || unreadable(ref.node)) return;
       const GainDef* other = patch.findGain(ref.node);
       if (other && other < &gain && ref.pin.empty()) return;
-      fail(ref.where, "gain " + inQuotes(gain.id) + " reads " + inQuotes(ref.node) +
-                          ", which is no module or earlier gain");
+      problems.add(ref.where, "gain " + inQuotes(gain.id) + " reads " + inQuotes(ref.node) +
+                                  ", which is no module or earlier gain" +
+                                  didYouMean(ref.node, signals));
     };
     for (const auto& input : gain.inputs) known(input);
     known(gain.control);
     claim(gain.id, gain.where);
+    signals.push_back(gain.id);
   }
   if (patch.mix.empty())
-    fail({}, "nothing reaches the output: add a [[mix]] entry with source = \"...\"");
+    problems.add({}, "nothing reaches the output: add a [[mix]] entry with source = \"...\"");
   for (const auto& mix : patch.mix) {
     const bool gain = patch.findGain(mix.source.node) && mix.source.pin.empty();
-    if (!gain && !patch.findModule(mix.source.node))
-      fail(mix.source.where, "mix source " + inQuotes(mix.source.node) + " is no module or gain");
+    if (!gain && !patch.findModule(mix.source.node) && !unreadable(mix.source.node))
+      problems.add(mix.source.where, "mix source " + inQuotes(mix.source.node) +
+                                         " is no module or gain" +
+                                         didYouMean(mix.source.node, signals));
   }
   for (const auto& note : patch.notes) {
-    const PartDef* part = patch.findPart(note.part);
-    if (!part)
-      fail(note.where, "note plays part " + inQuotes(note.part) + ", which is not defined");
+    if (note.part.empty()) continue;  // reported where the part could not be chosen
+    if (partMissing(note.part)) {
+      problems.add(note.where, "note plays part " + inQuotes(note.part) + ", which is not defined" +
+                                   didYouMean(note.part, parts));
+      continue;
+    }
+    std::vector<std::string> ofPart;
+    for (const auto& module : patch.modules)
+      if (module.part == note.part) ofPart.push_back(module.id);
     for (const auto& pin : note.pins) {
       const ModuleDef* module = patch.findModule(pin.module);
-      if (!module || module->part != note.part)
-        fail(pin.setting.where, "note sets a pin of " + inQuotes(pin.module) +
-                                    ", which is no module of part " + inQuotes(note.part));
+      if ((!module && !unreadable(pin.module)) || (module && module->part != note.part))
+        problems.add(pin.setting.where, "note sets a pin of " + inQuotes(pin.module) +
+                                            ", which is no module of part " + inQuotes(note.part) +
+                                            didYouMean(pin.module, ofPart));
     }
   }
 }
@@ -604,60 +643,96 @@ double defaultLength(const Patch& patch) {
 
 }  // namespace
 
-Patch parsePatch(std::string_view text, const std::filesystem::path& directory,
-                 const std::optional<std::filesystem::path>& midi) {
+Patch readPatch(std::string_view text, Problems& problems, const std::filesystem::path& directory,
+                const std::optional<std::filesystem::path>& midi) {
+  Patch patch;
+  patch.directory = directory;
   toml::table root;
   try {
     root = toml::parse(text);
   } catch (const toml::parse_error& error) {
-    throw PatchError(whereOf(error.source()), std::string(error.description()));
+    problems.add(whereOf(error.source()), std::string(error.description()));
+    return patch;
   }
-  checkTopLevel(root);
-  Patch patch;
-  patch.directory = directory;
-  patch.render = parseRender(root);
-  for (const toml::table* table : tablesOf(root, "part")) {
-    patch.parts.push_back(parsePart(*table));
-    for (const toml::table* note : tablesOf(*table, "note"))
-      parseNote(*note, patch.notes, patch.parts.back().id);
+  checkTopLevel(problems, root);
+  // Each table is read on its own, so that one table's mistake does not hide the next one's.
+  auto tables = [&](const toml::table& parent, std::string_view key) {
+    std::vector<const toml::table*> result;
+    problems.attempt([&] { result = tablesOf(parent, key); });
+    return result;
+  };
+  auto read = [&](const toml::table& table, auto&& step) {
+    if (problems.attempt(step)) return true;
+    if (const auto id = table["id"].value<std::string>()) patch.unreadable.push_back(*id);
+    return false;
+  };
+  // The MIDI files' notes need the sample rate and the parts.
+  bool midiReady = problems.attempt([&] { patch.render = parseRender(problems, root); });
+  for (const toml::table* table : tables(root, "part")) {
+    if (!read(*table, [&] { patch.parts.push_back(parsePart(problems, *table)); })) {
+      midiReady = false;
+      continue;
+    }
+    for (const toml::table* note : tables(*table, "note"))
+      problems.attempt([&] { parseNote(problems, *note, patch.notes, patch.parts.back().id); });
   }
-  for (const toml::table* table : tablesOf(root, "module"))
-    patch.modules.push_back(parseModule(*table));
-  if (patch.modules.empty()) fail({}, "the patch has no [[module]]");
-  patch.connections = parseConnections(root);
-  for (const toml::table* table : tablesOf(root, "gain")) patch.gains.push_back(parseGain(*table));
-  for (const toml::table* table : tablesOf(root, "mix")) patch.mix.push_back(parseMix(*table));
-  for (const toml::table* table : tablesOf(root, "note")) parseNote(*table, patch.notes, "");
+  const auto moduleTables = tables(root, "module");
+  for (const toml::table* table : moduleTables)
+    read(*table, [&] { patch.modules.push_back(parseModule(problems, *table)); });
+  if (moduleTables.empty() && (!root.get("module") || root.get("module")->is_array()))
+    problems.add({}, "the patch has no [[module]]");
+  problems.attempt([&] { patch.connections = parseConnections(root); });
+  for (const toml::table* table : tables(root, "gain"))
+    read(*table, [&] { patch.gains.push_back(parseGain(problems, *table)); });
+  for (const toml::table* table : tables(root, "mix"))
+    problems.attempt([&] { patch.mix.push_back(parseMix(problems, *table)); });
+  for (const toml::table* table : tables(root, "note"))
+    problems.attempt([&] { parseNote(problems, *table, patch.notes, ""); });
   for (auto& note : patch.notes) {
     if (!note.part.empty()) continue;
-    if (patch.parts.size() != 1)
-      fail(note.where, patch.parts.empty() ? "a note needs a [[part]] to play it"
-                                           : "the patch has several parts; say which one "
-                                             "plays this note (part = \"...\")");
-    note.part = patch.parts.front().id;
+    if (patch.parts.size() == 1 && patch.unreadable.empty())
+      note.part = patch.parts.front().id;
+    else if (patch.parts.empty() && patch.unreadable.empty())
+      problems.add(note.where, "a note needs a [[part]] to play it");
+    else if (patch.parts.size() > 1)
+      problems.add(note.where,
+                   "the patch has several parts; say which one plays this note (part = \"...\")");
   }
   for (auto& module : patch.modules)
     if (const PartDef* part = patch.findPart(module.part)) module.voices = part->voices;
-  for (const toml::table* table : tablesOf(root, "midi"))
-    patch.midi.push_back(parseMidi(*table, directory));
+  for (const toml::table* table : tables(root, "midi"))
+    problems.attempt([&] { patch.midi.push_back(parseMidi(problems, *table, directory)); });
   if (midi) {  // a file given on the command line plays every note on the first part
     patch.midi.assign(1, MidiDef{});
     patch.midi.front().file = *midi;
   }
-  addMidiFiles(patch);
-  checkReferences(patch);
-  if (!patch.render.length) patch.render.length = defaultLength(patch);
+  if (midiReady)
+    for (MidiDef& entry : patch.midi) problems.attempt([&] { addMidiFile(patch, entry); });
+  checkReferences(patch, problems);
+  if (!patch.render.length && problems.empty())
+    problems.attempt([&] { patch.render.length = defaultLength(patch); });
   return patch;
+}
+
+Patch parsePatch(std::string_view text, const std::filesystem::path& directory,
+                 const std::optional<std::filesystem::path>& midi) {
+  Problems problems;
+  Patch patch = readPatch(text, problems, directory, midi);
+  problems.throwIfAny();
+  return patch;
+}
+
+Patch readPatchFile(const std::filesystem::path& file, Problems& problems,
+                    const std::optional<std::filesystem::path>& midi) {
+  return readPatch(readFile(file, "patch file"), problems, file.parent_path(), midi);
 }
 
 Patch loadPatch(const std::filesystem::path& file,
                 const std::optional<std::filesystem::path>& midi) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw PatchError({}, "cannot read the patch file");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return parsePatch(text.str(), file.parent_path(),
-                    midi ? std::optional(std::filesystem::absolute(*midi)) : std::nullopt);
+  Problems problems;
+  Patch patch = readPatchFile(file, problems, midi);
+  problems.throwIfAny();
+  return patch;
 }
 
 }  // namespace rmcli

@@ -8,34 +8,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "diagnostics.h"
 #include "rmhost/note_layer.h"
 
 namespace rmcli {
-
-// A place in the patch file, 1-based; line 0 when the problem belongs to the file as a whole.
-struct Where {
-  int line = 0;
-  int column = 0;
-};
-
-// A patch that cannot be rendered, with the place that makes it so.
-class PatchError : public std::runtime_error {
- public:
-  PatchError(Where where, const std::string& message)
-      : std::runtime_error(message), where_(where) {}
-  Where where() const { return where_; }
-
- private:
-  Where where_;
-};
-
-// "file:line:column: error: message", or "file: error: message" without a place.
-std::string describeError(const std::string& file, const PatchError& error);
 
 using rmhost::PitchLaw;
 using rmhost::pitchValue;
@@ -164,6 +144,9 @@ struct Patch {
   std::vector<MidiDef> midi;
   std::vector<std::string> notices;  // for the render's summary: what the MIDI files held
   std::filesystem::path directory;   // where relative plug-in paths start
+  // The ids of parts, modules and gains whose tables hold mistakes: they count as defined, so
+  // that what names them draws no second error.
+  std::vector<std::string> unreadable;
 
   const PartDef* findPart(std::string_view id) const;
   const ModuleDef* findModule(std::string_view id) const;
@@ -171,10 +154,17 @@ struct Patch {
 };
 
 // Parses patch text and reads the MIDI files it names; `midi`, when given, takes the place of the
-// patch's [[midi]] tables and plays every note on the first part. Throws PatchError.
+// patch's [[midi]] tables and plays every note on the first part. Every mistake found goes to
+// `problems`; the answer holds what could be read.
+Patch readPatch(std::string_view text, Problems& problems, const std::filesystem::path& directory,
+                const std::optional<std::filesystem::path>& midi = std::nullopt);
+// Reads a patch file the same way; throws FileError when the file cannot be read.
+Patch readPatchFile(const std::filesystem::path& file, Problems& problems,
+                    const std::optional<std::filesystem::path>& midi = std::nullopt);
+
+// The same, throwing a PatchError with every mistake (and FileError for an unreadable file).
 Patch parsePatch(std::string_view text, const std::filesystem::path& directory = {},
                  const std::optional<std::filesystem::path>& midi = std::nullopt);
-// Reads and parses a patch file; throws PatchError (line 0 when the file cannot be read).
 Patch loadPatch(const std::filesystem::path& file,
                 const std::optional<std::filesystem::path>& midi = std::nullopt);
 

@@ -24,6 +24,7 @@ constexpr Color kRight{255, 180, 90};
 constexpr int kFontScale = 2;
 constexpr double kFloorDb = -100.0;  // the bottom of the level scale
 constexpr double kLowestHz = 20.0;
+constexpr int kStripSteps = 40;  // 2.5 dB per colour in a strip
 
 // A perceptually ordered dark-to-bright ramp for the spectrogram levels.
 Color levelColor(double t) {
@@ -47,7 +48,9 @@ class Spectrum {
       : size_(size),
         in_(fftw_alloc_real(static_cast<size_t>(size))),
         out_(fftw_alloc_complex(static_cast<size_t>(size / 2 + 1))),
-        plan_(fftw_plan_dft_r2c_1d(size, in_, out_, FFTW_ESTIMATE)),
+        // Scalar code only: which vector code FFTW picks depends on the processor, and the
+        // pictures must come out the same, byte for byte, on every machine.
+        plan_(fftw_plan_dft_r2c_1d(size, in_, out_, FFTW_ESTIMATE | FFTW_NO_SIMD)),
         window_(static_cast<size_t>(size)) {
     for (int i = 0; i < size; ++i)
       window_[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / size);
@@ -145,7 +148,9 @@ void drawLane(Canvas& canvas, const AudioBuffer& audio, const Box& lane, int cha
               centre - Canvas::textHeight(kFontScale) / 2, label, bright, kFontScale);
 }
 
-void drawSpectrogram(Canvas& canvas, const AudioBuffer& audio, const Box& box) {
+// `steps` above 0 rounds the levels to that many steps over the scale, for pictures that must
+// stay small.
+void drawSpectrogram(Canvas& canvas, const AudioBuffer& audio, const Box& box, int steps = 0) {
   const int size = audio.sampleRate > 48000 ? 8192 : 4096;
   Spectrum spectrum(size);
   const double binHz = static_cast<double>(audio.sampleRate) / size;
@@ -175,7 +180,9 @@ void drawSpectrogram(Canvas& canvas, const AudioBuffer& audio, const Box& box) {
           value = std::max(value, power[k]);
       }
       const double db = 10.0 * std::log10(value / 2.0 + 1e-30);  // mean power of both channels
-      canvas.set(box.x + x, box.y + y, levelColor((db - kFloorDb) / -kFloorDb));
+      double level = (db - kFloorDb) / -kFloorDb;
+      if (steps > 0) level = std::round(std::clamp(level, 0.0, 1.0) * steps) / steps;
+      canvas.set(box.x + x, box.y + y, levelColor(level));
     }
   }
   // Frequency axis: 1, 2 and 5 times each power of ten.
@@ -227,6 +234,18 @@ void drawTimeAxis(Canvas& canvas, const AudioBuffer& audio, const Box& plot, con
 }
 
 }  // namespace
+
+Canvas drawStrip(const AudioBuffer& audio, int width, int height) {
+  Canvas canvas(width, height, kBackground);
+  const int left = 56, right = 24, top = 24, bottom = 34;
+  const Box spectrogram{left, top, width - left - right, height - top - bottom};
+  canvas.fill(spectrogram.x, spectrogram.y, spectrogram.w, spectrogram.h, kPanel);
+  if (audio.frames > 0) {
+    drawSpectrogram(canvas, audio, spectrogram, kStripSteps);
+    drawTimeAxis(canvas, audio, spectrogram, {spectrogram.x, spectrogram.y, spectrogram.w, 0});
+  }
+  return canvas;
+}
 
 Canvas drawPicture(const AudioBuffer& audio, int width, int height) {
   Canvas canvas(width, height, kBackground);

@@ -9,4 +9,7 @@ namespace rmcli {
 
 Canvas drawPicture(const AudioBuffer& audio, int width = 1280, int height = 720);
 
+// A small picture for documentation: the spectrogram alone, with its time and frequency axes.
+Canvas drawStrip(const AudioBuffer& audio, int width = 720, int height = 240);
+
 }  // namespace rmcli

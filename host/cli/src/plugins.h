@@ -19,11 +19,16 @@ class PluginFinder {
   // where <dir> holds the running executable.
   static std::vector<std::filesystem::path> besideExecutable();
 
-  // The library for `plugin`; a relative path starts at `base`. nullopt when nothing is there;
-  // `tried` then lists the places looked at.
+  // The library for `plugin`; a relative path starts at `base`. nullopt when nothing is there.
   std::optional<std::filesystem::path> find(const std::string& plugin,
-                                            const std::filesystem::path& base,
-                                            std::vector<std::filesystem::path>* tried) const;
+                                            const std::filesystem::path& base) const;
+
+  // Why `plugin` was not found, and what to do: a close name among the plug-ins there ("did you
+  // mean"), else the directories searched and the plug-ins they hold.
+  std::string notFound(const std::string& plugin, const std::filesystem::path& base) const;
+
+  // The plug-in names ("swarm" for libswarm.so) in the directories, each once, sorted.
+  std::vector<std::string> available() const;
 
   const std::vector<std::filesystem::path>& directories() const { return directories_; }
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <map>
 #include <numbers>
-#include <sstream>
 
+#include "diagnostics.h"
 #include "rmhost/library.h"
 #include "rmhost/session.h"
 #include "voices.h"
@@ -14,29 +14,8 @@ namespace rmcli {
 
 namespace {
 
-std::string inQuotes(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
-
 [[noreturn]] void fail(Where where, const std::string& message) {
   throw PatchError(where, message);
-}
-
-size_t editDistance(std::string_view a, std::string_view b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                        std::tolower(static_cast<unsigned char>(b[j - 1]));
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
 }
 
 // What feeds an input pin. Each input is fed by one thing, except that notes may set a pin that
@@ -95,13 +74,13 @@ struct Renderer::Graph {
 
   explicit Graph(const Patch& source) : patch(source) {}
 
-  void loadModules(const PluginFinder& finder);
-  void checkPins();
-  void checkConnections();
+  void loadModules(const PluginFinder& finder, Problems& problems);
+  void checkPins(Problems& problems);
+  void checkConnections(Problems& problems);
+  void buildGains(Problems& problems);
+  void buildMix(Problems& problems);
   std::vector<int> processingOrder() const;
   void createInstances();
-  void buildGains();
-  void buildMix();
   void scheduleParts();
 
   const rmhost::PinInfo& pin(const Module& module, int index) const {
@@ -115,7 +94,7 @@ struct Renderer::Graph {
   std::vector<Channel> channels(const SignalRef& ref) const;
   const float* data(const Channel& channel, int voice) const;
   void runGains(int frames);
-  void mixInto(int frames, std::vector<double>& left, std::vector<double>& right) const;
+  void mixInto(int frames, std::vector<double>& left, std::vector<double>& right);
 
   Patch patch;
   int64_t frames = 0;
@@ -124,26 +103,29 @@ struct Renderer::Graph {
   std::unique_ptr<rmhost::Session> session;  // declared after the libraries it uses
   std::vector<Gain> gains;
   std::vector<Strip> strips;
+  std::vector<double> stripPeaks;             // of each strip's own sum, before the master gain
+  std::vector<double> stripLeft, stripRight;  // one strip's sum over one block
   std::vector<Event> events;
   bool rendered = false;
 };
 
-void Renderer::Graph::loadModules(const PluginFinder& finder) {
+// A module whose library cannot be loaded is left out: its pins go unchecked.
+void Renderer::Graph::loadModules(const PluginFinder& finder, Problems& problems) {
   for (const ModuleDef& entry : patch.modules) {
-    std::vector<std::filesystem::path> tried;
-    const auto path = finder.find(entry.plugin, patch.directory, &tried);
+    const auto path = finder.find(entry.plugin, patch.directory);
     if (!path) {
-      std::string places;
-      for (const auto& place : tried) places += "\n  " + place.string();
-      fail(entry.pluginWhere,
-           "plug-in " + inQuotes(entry.plugin) + " not found; looked for:" +
-               (places.empty() ? std::string(" (no plug-in directory)") : places));
+      problems.add(entry.pluginWhere, finder.notFound(entry.plugin, patch.directory));
+      continue;
     }
     auto& library = libraries[path->string()];
     if (!library) {
       std::string error;
       library = rmhost::Library::load(path->string(), &error);
-      if (!library) fail(entry.pluginWhere, "cannot load " + path->string() + ": " + error);
+      if (!library) {
+        libraries.erase(path->string());
+        problems.add(entry.pluginWhere, "cannot load the plug-in: " + error);
+        continue;
+      }
     }
     Module module;
     module.entry = &entry;
@@ -159,18 +141,14 @@ int Renderer::Graph::findPin(const Module& module, const std::string& name, Wher
     if (pins[i].name == name) return static_cast<int>(i);
   std::string message = "module " + inQuotes(module.entry->id) + " (" + module.library->info().id +
                         ") has no pin " + inQuotes(name);
-  const rmhost::PinInfo* closest = nullptr;
-  size_t best = std::max<size_t>(2, name.size() / 2) + 1;  // closer than this suggests
-  for (const auto& candidate : pins) {
-    size_t distance = editDistance(name, candidate.name);
-    if (candidate.name.rfind(name, 0) == 0) distance = std::min<size_t>(distance, 1);  // a prefix
-    if (distance < best) best = distance, closest = &candidate;
-  }
-  if (closest) {
-    message += "; did you mean " + inQuotes(closest->name) + "?";
+  std::vector<std::string> names;
+  for (const auto& candidate : pins) names.push_back(candidate.name);
+  const std::string hint = didYouMean(name, names);
+  if (!hint.empty()) {
+    message += hint;
   } else {
     message += "; its pins are:";
-    for (const auto& candidate : pins) message += " " + inQuotes(candidate.name);
+    for (const auto& candidate : names) message += " " + inQuotes(candidate);
   }
   fail(where, message);
 }
@@ -222,63 +200,77 @@ int Renderer::Graph::moduleIndex(std::string_view id) const {
   return -1;
 }
 
-void Renderer::Graph::checkPins() {
+// Each setting, binding and connection is checked on its own, so that every mistake is reported.
+void Renderer::Graph::checkPins(Problems& problems) {
   for (Module& module : modules) {
-    for (const PinSetting& setting : module.entry->pins) {
-      settingValue(module, setting);
-      feed(module, findPin(module, setting.pin, setting.where),
-           {Feed::constant, setting.where.line}, setting.where);
-    }
+    for (const PinSetting& setting : module.entry->pins)
+      problems.attempt([&] {
+        settingValue(module, setting);
+        feed(module, findPin(module, setting.pin, setting.where),
+             {Feed::constant, setting.where.line}, setting.where);
+      });
     if (!module.entry->notes) continue;
     const NoteBinding& binding = *module.entry->notes;
     for (const std::string* name :
          {&binding.pitch, &binding.gate, &binding.voiceGate, &binding.trigger}) {
       if (name->empty()) continue;
-      const int index = findPin(module, *name, binding.where);
-      const rmhost::PinInfo& info = pin(module, index);
-      if (info.direction != dirInput || info.datatype != dtAudio)
-        fail(binding.where, "notes can only drive audio inputs; " + inQuotes(*name) + " of " +
-                                inQuotes(module.entry->id) + " is not one");
-      feed(module, index, {Feed::notes, binding.where.line}, binding.where);
+      problems.attempt([&] {
+        const int index = findPin(module, *name, binding.where);
+        const rmhost::PinInfo& info = pin(module, index);
+        if (info.direction != dirInput || info.datatype != dtAudio)
+          fail(binding.where, "notes can only drive audio inputs; " + inQuotes(*name) + " of " +
+                                  inQuotes(module.entry->id) + " is not one");
+        feed(module, index, {Feed::notes, binding.where.line}, binding.where);
+      });
     }
-    if (!binding.velocity.empty()) {
-      // The note's velocity scales the pin's own value, so it may also have a constant.
-      const int index = findPin(module, binding.velocity, binding.where);
-      const rmhost::PinInfo& info = pin(module, index);
-      if (info.direction == dirOutput || info.datatype == dtList)
-        fail(binding.where, "velocity can only drive a number input; " +
-                                inQuotes(binding.velocity) + " of " + inQuotes(module.entry->id) +
-                                " is not one");
-      feed(module, index, {Feed::note, binding.where.line}, binding.where);
-    }
+    if (!binding.velocity.empty())
+      problems.attempt([&] {
+        // The note's velocity scales the pin's own value, so it may also have a constant.
+        const int index = findPin(module, binding.velocity, binding.where);
+        const rmhost::PinInfo& info = pin(module, index);
+        if (info.direction == dirOutput || info.datatype == dtList)
+          fail(binding.where, "velocity can only drive a number input; " +
+                                  inQuotes(binding.velocity) + " of " + inQuotes(module.entry->id) +
+                                  " is not one");
+        feed(module, index, {Feed::note, binding.where.line}, binding.where);
+      });
   }
   for (const NoteDef& note : patch.notes) {
     for (const NotePin& notePin : note.pins) {
-      Module& module = modules[static_cast<size_t>(moduleIndex(notePin.module))];
-      settingValue(module, notePin.setting);
-      feed(module, findPin(module, notePin.setting.pin, notePin.setting.where),
-           {Feed::note, notePin.setting.where.line}, notePin.setting.where);
+      const int m = moduleIndex(notePin.module);
+      if (m < 0) continue;  // not loaded: reported already
+      Module& module = modules[static_cast<size_t>(m)];
+      problems.attempt([&] {
+        settingValue(module, notePin.setting);
+        feed(module, findPin(module, notePin.setting.pin, notePin.setting.where),
+             {Feed::note, notePin.setting.where.line}, notePin.setting.where);
+      });
     }
   }
 }
 
-void Renderer::Graph::checkConnections() {
+void Renderer::Graph::checkConnections(Problems& problems) {
   for (const Connection& connection : patch.connections) {
-    Module& from = modules[static_cast<size_t>(moduleIndex(connection.from.node))];
-    Module& to = modules[static_cast<size_t>(moduleIndex(connection.to.node))];
-    const int out = findPin(from, connection.from.pin, connection.where);
-    const int in = findPin(to, connection.to.pin, connection.where);
-    if (pin(from, out).direction != dirOutput || pin(from, out).datatype != dtAudio)
-      fail(connection.where, inQuotes(connection.from.node + "." + connection.from.pin) +
-                                 " is not an audio output; a connection starts at one");
-    if (pin(to, in).direction != dirInput || pin(to, in).datatype != dtAudio)
-      fail(connection.where, inQuotes(connection.to.node + "." + connection.to.pin) +
-                                 " is not an audio input; a connection ends at one");
-    if (from.entry->voices != 1 && from.entry->voices != to.entry->voices)
-      fail(connection.where, "cannot connect " + std::to_string(from.entry->voices) +
-                                 " voices to " + std::to_string(to.entry->voices) +
-                                 "; voice counts must match, or the source has one voice");
-    feed(to, in, {Feed::connection, connection.where.line}, connection.where);
+    const int fromIndex = moduleIndex(connection.from.node);
+    const int toIndex = moduleIndex(connection.to.node);
+    if (fromIndex < 0 || toIndex < 0) continue;  // not loaded: reported already
+    Module& from = modules[static_cast<size_t>(fromIndex)];
+    Module& to = modules[static_cast<size_t>(toIndex)];
+    problems.attempt([&] {
+      const int out = findPin(from, connection.from.pin, connection.where);
+      const int in = findPin(to, connection.to.pin, connection.where);
+      if (pin(from, out).direction != dirOutput || pin(from, out).datatype != dtAudio)
+        fail(connection.where, inQuotes(connection.from.node + "." + connection.from.pin) +
+                                   " is not an audio output; a connection starts at one");
+      if (pin(to, in).direction != dirInput || pin(to, in).datatype != dtAudio)
+        fail(connection.where, inQuotes(connection.to.node + "." + connection.to.pin) +
+                                   " is not an audio input; a connection ends at one");
+      if (from.entry->voices != 1 && from.entry->voices != to.entry->voices)
+        fail(connection.where, "cannot connect " + std::to_string(from.entry->voices) +
+                                   " voices to " + std::to_string(to.entry->voices) +
+                                   "; voice counts must match, or the source has one voice");
+      feed(to, in, {Feed::connection, connection.where.line}, connection.where);
+    });
   }
 }
 
@@ -355,8 +347,8 @@ void Renderer::Graph::createInstances() {
 std::vector<Renderer::Graph::Channel> Renderer::Graph::channels(const SignalRef& ref) const {
   std::vector<Channel> result;
   const int m = moduleIndex(ref.node);
-  if (m < 0) {  // a gain stage, named as a whole
-    for (size_t g = 0; g < patch.gains.size(); ++g)
+  if (m < 0) {  // a gain stage, named as a whole; nothing for a node left out
+    for (size_t g = 0; g < patch.gains.size() && g < gains.size(); ++g)
       if (patch.gains[g].id == ref.node)
         for (size_t c = 0; c < gains[g].inputs.size(); ++c)
           result.push_back({-1, -1, static_cast<int>(g), static_cast<int>(c), gains[g].voices});
@@ -379,52 +371,65 @@ std::vector<Renderer::Graph::Channel> Renderer::Graph::channels(const SignalRef&
   return result;
 }
 
-void Renderer::Graph::buildGains() {
+// A gain or strip that reads a module or gain left out for its own mistakes is skipped. A gain
+// keeps its place, empty, so that the gains after it keep their indexes.
+void Renderer::Graph::buildGains(Problems& problems) {
   for (const GainDef& entry : patch.gains) {
-    Gain gain;
-    for (const SignalRef& input : entry.inputs)
-      for (const Channel& channel : channels(input)) gain.inputs.push_back(channel);
-    const std::vector<Channel> control = channels(entry.control);
-    if (control.size() != 1)
-      fail(entry.control.where, "a gain's control is one signal; " + inQuotes(entry.control.node) +
-                                    " has " + std::to_string(control.size()) +
-                                    " (name one pin, like \"" + entry.control.node + ".pin\")");
-    gain.control = control.front();
-    std::vector<Channel> all = gain.inputs;
-    all.push_back(gain.control);
-    for (const Channel& channel : all) gain.voices = std::max(gain.voices, channel.voices);
-    for (const Channel& channel : all)
-      if (channel.voices != 1 && channel.voices != gain.voices)
-        fail(entry.where, "gain " + inQuotes(entry.id) + " mixes signals of " +
-                              std::to_string(channel.voices) + " and " +
-                              std::to_string(gain.voices) +
-                              " voices; they must match, or have one voice");
-    gain.out.assign(static_cast<size_t>(gain.voices) * gain.inputs.size(),
-                    std::vector<float>(static_cast<size_t>(patch.render.blockSize)));
-    gains.push_back(std::move(gain));
+    Gain& gain = gains.emplace_back();
+    problems.attempt([&] {
+      Gain built;
+      for (const SignalRef& input : entry.inputs) {
+        const std::vector<Channel> found = channels(input);
+        if (found.empty()) return;
+        built.inputs.insert(built.inputs.end(), found.begin(), found.end());
+      }
+      const std::vector<Channel> control = channels(entry.control);
+      if (control.empty()) return;
+      if (control.size() != 1)
+        fail(entry.control.where, "a gain's control is one signal; " +
+                                      inQuotes(entry.control.node) + " has " +
+                                      std::to_string(control.size()) + " (name one pin, like \"" +
+                                      entry.control.node + ".pin\")");
+      built.control = control.front();
+      std::vector<Channel> all = built.inputs;
+      all.push_back(built.control);
+      for (const Channel& channel : all) built.voices = std::max(built.voices, channel.voices);
+      for (const Channel& channel : all)
+        if (channel.voices != 1 && channel.voices != built.voices)
+          fail(entry.where, "gain " + inQuotes(entry.id) + " mixes signals of " +
+                                std::to_string(channel.voices) + " and " +
+                                std::to_string(built.voices) +
+                                " voices; they must match, or have one voice");
+      built.out.assign(static_cast<size_t>(built.voices) * built.inputs.size(),
+                       std::vector<float>(static_cast<size_t>(patch.render.blockSize)));
+      gain = std::move(built);
+    });
   }
 }
 
-void Renderer::Graph::buildMix() {
+void Renderer::Graph::buildMix(Problems& problems) {
   for (const MixDef& entry : patch.mix) {
-    const std::vector<Channel> source = channels(entry.source);
-    if (source.size() > 2)
-      fail(entry.source.where, "mix source " + inQuotes(entry.source.node) + " has " +
-                                   std::to_string(source.size()) +
-                                   " signals; a strip takes one (mono) or two (stereo)");
-    Strip strip;
-    strip.left = source.front();
-    strip.right = source.back();
-    strip.voices = std::max(strip.left.voices, strip.right.voices);
-    if (source.size() == 1) {  // constant-power pan
-      const double angle = (entry.pan + 1.0) * std::numbers::pi / 4.0;
-      strip.leftGain = entry.gain * std::cos(angle);
-      strip.rightGain = entry.gain * std::sin(angle);
-    } else {  // balance
-      strip.leftGain = entry.gain * (entry.pan > 0.0 ? 1.0 - entry.pan : 1.0);
-      strip.rightGain = entry.gain * (entry.pan < 0.0 ? 1.0 + entry.pan : 1.0);
-    }
-    strips.push_back(strip);
+    problems.attempt([&] {
+      const std::vector<Channel> source = channels(entry.source);
+      if (source.empty()) return;
+      if (source.size() > 2)
+        fail(entry.source.where, "mix source " + inQuotes(entry.source.node) + " has " +
+                                     std::to_string(source.size()) +
+                                     " signals; a strip takes one (mono) or two (stereo)");
+      Strip strip;
+      strip.left = source.front();
+      strip.right = source.back();
+      strip.voices = std::max(strip.left.voices, strip.right.voices);
+      if (source.size() == 1) {  // constant-power pan
+        const double angle = (entry.pan + 1.0) * std::numbers::pi / 4.0;
+        strip.leftGain = entry.gain * std::cos(angle);
+        strip.rightGain = entry.gain * std::sin(angle);
+      } else {  // balance
+        strip.leftGain = entry.gain * (entry.pan > 0.0 ? 1.0 - entry.pan : 1.0);
+        strip.rightGain = entry.gain * (entry.pan < 0.0 ? 1.0 + entry.pan : 1.0);
+      }
+      strips.push_back(strip);
+    });
   }
 }
 
@@ -514,32 +519,41 @@ void Renderer::Graph::runGains(int count) {
   }
 }
 
-void Renderer::Graph::mixInto(int count, std::vector<double>& left,
-                              std::vector<double>& right) const {
+void Renderer::Graph::mixInto(int count, std::vector<double>& left, std::vector<double>& right) {
   std::fill(left.begin(), left.begin() + count, 0.0);
   std::fill(right.begin(), right.begin() + count, 0.0);
-  for (const Strip& strip : strips) {
+  for (size_t s = 0; s < strips.size(); ++s) {
+    const Strip& strip = strips[s];
+    std::fill(stripLeft.begin(), stripLeft.begin() + count, 0.0);
+    std::fill(stripRight.begin(), stripRight.begin() + count, 0.0);
     for (int v = 0; v < strip.voices; ++v) {
       const float* l = data(strip.left, v);
       const float* r = data(strip.right, v);
       for (int i = 0; i < count; ++i) {
-        left[i] += strip.leftGain * l[i];
-        right[i] += strip.rightGain * r[i];
+        stripLeft[i] += strip.leftGain * l[i];
+        stripRight[i] += strip.rightGain * r[i];
       }
+    }
+    double& peak = stripPeaks[s];
+    for (int i = 0; i < count; ++i) {
+      left[i] += stripLeft[i];
+      right[i] += stripRight[i];
+      peak = std::max({peak, std::fabs(stripLeft[i]), std::fabs(stripRight[i])});
     }
   }
 }
 
-Renderer::Renderer(const Patch& patch, const PluginFinder& finder)
+Renderer::Renderer(const Patch& patch, const PluginFinder& finder, Problems problems)
     : graph_(std::make_unique<Graph>(patch)) {
   Graph& graph = *graph_;
+  graph.loadModules(finder, problems);
+  graph.checkPins(problems);
+  graph.checkConnections(problems);
+  graph.buildGains(problems);
+  graph.buildMix(problems);
+  problems.throwIfAny();
   graph.frames = std::max<int64_t>(1, toClock(*graph.patch.render.length, patch.render.sampleRate));
-  graph.loadModules(finder);
-  graph.checkPins();
-  graph.checkConnections();
   graph.createInstances();
-  graph.buildGains();
-  graph.buildMix();
   graph.scheduleParts();
 }
 
@@ -547,6 +561,17 @@ Renderer::~Renderer() = default;
 
 int64_t Renderer::frames() const {
   return graph_->frames;
+}
+
+std::vector<StripLevel> Renderer::stripLevels() const {
+  const Graph& graph = *graph_;
+  std::vector<StripLevel> levels;
+  for (size_t s = 0; s < graph.patch.mix.size() && s < graph.stripPeaks.size(); ++s) {
+    const MixDef& entry = graph.patch.mix[s];
+    levels.push_back({entry.source.node + (entry.source.pin.empty() ? "" : "." + entry.source.pin),
+                      entry.where, entry.gain, graph.stripPeaks[s] * graph.patch.render.gain});
+  }
+  return levels;
 }
 
 AudioBuffer Renderer::render(const ProgressFn& progress) {
@@ -560,6 +585,9 @@ AudioBuffer Renderer::render(const ProgressFn& progress) {
   const int block = graph.patch.render.blockSize;
   const double master = graph.patch.render.gain;
   std::vector<double> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
+  graph.stripLeft.assign(static_cast<size_t>(block), 0.0);
+  graph.stripRight.assign(static_cast<size_t>(block), 0.0);
+  graph.stripPeaks.assign(graph.strips.size(), 0.0);
   size_t next = 0;
   for (int64_t start = 0; start < graph.frames; start += block) {
     for (; next < graph.events.size() && graph.events[next].clock < start + block; ++next) {

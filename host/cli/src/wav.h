@@ -1,4 +1,4 @@
-// WAV output through libsndfile.
+// WAV output.
 #pragma once
 
 #include <filesystem>
@@ -9,7 +9,9 @@ namespace rmcli {
 
 enum class SampleFormat { float32, pcm16, pcm24 };
 
-// Writes stereo WAV; samples beyond full scale are clipped in the integer formats. The file holds
+// Writes stereo WAV: float samples in the WAVE form that every reader takes without warning
+// (the fmt chunk with its extension size), integer PCM through libsndfile, clipped beyond full
+// scale. The file holds
 // nothing but the audio, so the same samples always give the same bytes. Throws
 // std::runtime_error.
 void writeWav(const std::filesystem::path& path, const AudioBuffer& audio, SampleFormat format);

@@ -162,8 +162,10 @@ void printReport(const CheckReport& report, std::ostream& out) {
   if (report.passed()) {
     out << "PASSED\n";
   } else {
+    const bool seeded = std::any_of(report.failures.begin(), report.failures.end(),
+                                    [](const Failure& f) { return f.seed.has_value(); });
     out << "FAILED: " << report.failures.size() << " failures"
-        << " (rerun one seed with --seed S --sessions 1)\n";
+        << (seeded ? " (rerun one seed with --seed S --sessions 1)" : "") << "\n";
   }
 }
 

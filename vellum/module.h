@@ -9,28 +9,6 @@
 
 namespace vellum {
 
-enum PinIndex : int32_t {
-  gatePin,
-  attackPin,
-  holdPin,
-  decayPin,
-  sustainPin,
-  releasePin,
-  overallLevelPin,
-  attackFormPin,
-  decayFormPin,
-  releaseFormPin,
-  fullAttackPin,
-  noReleasePin,
-  lfoAmtPin,
-  lfoFreqPin,
-  lfoPhasePin,
-  lfoAlignPin,
-  signalOutPin,
-  dbmodePin,
-  pinTotal
-};
-
 enum EnvelopeState : int32_t { envIdle, envAttack, envHold, envDecay, envSustain, envRelease };
 
 // A gate edge; it belongs to a stretch and takes effect at the stretch's end.

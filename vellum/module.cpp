@@ -1,72 +1,33 @@
-// The vellum module's identity, pins, lifecycle and idle watch. The envelope itself is in
-// envelope.cpp.
-#include "vellum/vellum_module.h"
+// The vellum module's pins, lifecycle and idle watch. The envelope itself is in envelope.cpp, the
+// pin descriptions in pins.h, the library's identity in plugin.cpp.
+#include "vellum/module.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include "rackmill/plugin.h"
-
-const rm::PluginIdentity rm::pluginIdentity{"vellum", "vellum",
-                                            "vellum: shaped AHDSR envelope with LFO"};
-
-RMModule_base* rm::createPluginModule(HostCallback callback, int32_t hostValue) noexcept {
-  return rm::createModule<vellum::Module>(callback, hostValue);
-}
+#include "vellum/pins.h"
 
 namespace vellum {
 namespace {
-
-struct PinText {
-  const char* name;
-  int32_t direction;
-  int32_t datatype;
-  const char* defaultText;
-  const char* listText;
-};
-
-constexpr const char* offOn = "off=0,on=1";
-
-// Names, directions, types, default and list texts, in pin order; saved patches rely on them.
-constexpr PinText pinTexts[pinTotal] = {
-    {"Gate", dirInput, dtAudio, "1", nullptr},
-    {"Attack", dirInput, dtAudio, "0", nullptr},
-    {"Hold", dirInput, dtAudio, "0", nullptr},
-    {"Decay", dirInput, dtAudio, "5", nullptr},
-    {"Sustain", dirInput, dtAudio, "7", nullptr},
-    {"Release", dirInput, dtAudio, "4", nullptr},
-    {"Overall Level", dirInput, dtAudio, "10", nullptr},
-    {"AttackForm", dirInput, dtAudio, "0", nullptr},
-    {"DecayForm", dirInput, dtAudio, "0", nullptr},
-    {"ReleaseForm", dirInput, dtAudio, "0", nullptr},
-    {"FullAttack", dirInput, dtList, "1", offOn},
-    {"NoRelease", dirInput, dtList, "0", offOn},
-    {"LfoAmt", dirInput, dtAudio, "0", nullptr},
-    {"LfoFreq", dirInput, dtAudio, "10", nullptr},
-    {"LfoPhase", dirInput, dtAudio, "10", nullptr},
-    {"LfoAlign", dirInput, dtList, "1", "off=0,normal=1,bottom mod=2,center mod=3,top mod=4"},
-    {"Signal Out", dirOutput, dtAudio, nullptr, nullptr},
-    {"dbmode", dirSetting, dtInteger, "0", nullptr},
-};
 
 constexpr float defaultSampleRate = 44100.0f;
 
 }  // namespace
 
 bool Module::describePin(int32_t index, PinDescription* description) noexcept {
-  if (index < 0 || index >= pinTotal || description == nullptr) return false;
-  void* const variables[pinTotal] = {
+  if (index < 0 || index >= pins::count || description == nullptr) return false;
+  void* const variables[pins::count] = {
       &gate,         &attack,     &hold,      &decay,       &sustain,    &release,
       &overallLevel, &attackForm, &decayForm, &releaseForm, &FullAttack, &NoRelease,
       &lfoAmt,       &lfoFreq,    &lfoPhase,  &LfoAlign,    &signalOut,  &dbmode};
-  const PinText& text = pinTexts[index];
+  const pins::PinEntry& entry = pins::table[index];
   description->variable = variables[index];
-  description->direction = text.direction;
-  description->datatype = text.datatype;
-  description->name = text.name;
-  description->defaultValue = text.defaultText;
-  description->listItems = text.listText;
+  description->direction = entry.direction;
+  description->datatype = entry.datatype;
+  description->name = entry.name;
+  description->defaultValue = entry.defaultValue;
+  description->listItems = entry.listItems;
   return true;
 }
 
@@ -86,13 +47,13 @@ void Module::open() noexcept {
   lfoRenderer = LfoRenderer::none;
   gateHigh = false;
   // Without a pin for every description the module cannot read its inputs: it stays silent.
-  if (pinCount() < pinTotal) {
+  if (pinCount() < pins::count) {
     setProcessFunction(emptyProcessReference());
   }
 }
 
 void Module::onPinStatus(RMPin& changed) noexcept {
-  if (pinCount() < pinTotal) return;
+  if (pinCount() < pins::count) return;
   const uint32_t bit = 1u << (static_cast<uint32_t>(changed.index) % 32u);
   if (changed.status == pinStreaming) {
     streamingInputs |= bit;
@@ -125,7 +86,7 @@ void Module::processEnvelopeIdle(int32_t offset, int32_t count) noexcept {
 void Module::enterIdleWatch(int32_t clock) noexcept {
   if (streamingInputs != 0) return;
   if (!outputStatic) {
-    pin(signalOutPin).transmitStatus(clock, pinOneOff);
+    pin(pins::signalOut).transmitStatus(clock, pinOneOff);
     outputStatic = true;
   }
   if (!idleWatch) {
@@ -137,7 +98,7 @@ void Module::enterIdleWatch(int32_t clock) noexcept {
 
 void Module::leaveIdleWatch(int32_t clock) noexcept {
   if (outputStatic) {
-    pin(signalOutPin).transmitStatus(clock, pinStreaming);
+    pin(pins::signalOut).transmitStatus(clock, pinStreaming);
     outputStatic = false;
   }
   if (idleWatch) {
