@@ -22,7 +22,7 @@
 #include "rmhost/session.h"
 #include "swarm/module.h"
 #include "swarm/pins.h"
-#include "vellum/vellum_module.h"
+#include "vellum/module.h"
 
 namespace {
 
