@@ -7,7 +7,7 @@ scripts/install-deps.sh
 cmake --preset default
 cmake --build --preset default -j "$(nproc)"
 for program in swarm/swarm_dsp_bench swarm/swarm_render_bench vellum/vellum_bench demo/demo_bench \
-               lv2/lv2_bench; do
+               lv2/lv2_bench framework/fp_guard_bench; do
   echo "== $program"
   "build/default/bench/$program" "$@"
 done

@@ -1,14 +1,15 @@
 // The floating-point guard's share of a block.
 //
 //   BM_VellumBlock/guarded|direct      one 64-frame block of a vellum envelope cycling through its
-//                                      segments, through the process entry or by a direct call
+//                                      segments, through the process thunk or by a direct call
 //   BM_SwarmBand/guarded|direct        one 64-frame block of 16 swarm voices holding notes
 //   BM_GuardAlone, BM_HostScopeAlone   the entry guard, and the switch around one callback, with
 //                                      nothing inside, in the environment a host typically has
 //                                      (the inexact flag raised by its own work)
 //
-// The direct calls skip the entry guard only: a callback the module makes (vellum asks the sample
-// clock once per block) still switches to the host's environment, which BM_HostScopeAlone prices.
+// Both calls use the benchmark's own copy of the modules' code on instances the libraries made, so
+// they differ by the entry guard alone. A callback the module makes (vellum asks the sample clock
+// once per block) switches to the host's environment in both, which BM_HostScopeAlone prices.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -56,19 +57,20 @@ void hostEnvironment() {
   benchmark::DoNotOptimize(x / 3.0);
 }
 
-// Runs `blocks` of every instance, through the entry or with `direct`.
-template <class Direct>
+// Runs blocks of every instance through the process thunk a module installs (the guard, then the
+// call) or by the direct call, both from the same copy of the module's code.
+template <class M, void (M::*F)(int32_t, int32_t)>
 void runBlocks(benchmark::State& state, rmhost::Session& session,
-               const std::vector<rmhost::InstanceId>& ids, Direct direct) {
+               const std::vector<rmhost::InstanceId>& ids) {
   const bool guarded = state.range(0) != 0;
   hostEnvironment();
   for (auto _ : state) {
     for (rmhost::InstanceId id : ids) {
-      ModuleRecord* record = session.record(id);
+      void* object = session.record(id)->object;
       if (guarded) {
-        record->processEntry(record->object, 0, kBlock);
+        processThunk<M, F>(object, 0, kBlock);
       } else {
-        direct(record->object);
+        (static_cast<M*>(static_cast<RMModule_base*>(object))->*F)(0, kBlock);
       }
     }
     benchmark::ClobberMemory();
@@ -95,9 +97,7 @@ void BM_VellumBlock(benchmark::State& state) {
       },
       0);
   session.runBlock();
-  runBlocks(state, session, {id}, [](void* object) {
-    static_cast<vellum::Module*>(static_cast<RMModule_base*>(object))->processEnvelope(0, kBlock);
-  });
+  runBlocks<vellum::Module, &vellum::Module::processEnvelope>(state, session, {id});
 }
 BENCHMARK(BM_VellumBlock)->Arg(1)->Arg(0)->ArgName("guarded");
 
@@ -120,9 +120,7 @@ void BM_SwarmBand(benchmark::State& state) {
   for (rmhost::InstanceId id : voices) session.setValue(id, pins::sync, 1.0, 0);
   session.runBlock();
   session.runBlock();
-  runBlocks(state, session, voices, [](void* object) {
-    static_cast<swarm::Module*>(static_cast<RMModule_base*>(object))->renderFast(0, kBlock);
-  });
+  runBlocks<swarm::Module, &swarm::Module::renderFast>(state, session, voices);
 }
 BENCHMARK(BM_SwarmBand)->Arg(1)->Arg(0)->ArgName("guarded");
 

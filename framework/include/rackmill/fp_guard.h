@@ -43,8 +43,9 @@ inline constexpr uint16_t kModuleX87Control = 0x037f;  // all masked, 64-bit, to
 inline constexpr uint32_t kMxcsrFlagBits = 0x3f;
 inline constexpr uint16_t kX87FlagBits = 0x3f;
 
-// Reading MXCSR and the x87 status word is slow on some processors (tens of cycles), loading
-// MXCSR and the x87 control word fast: the guard reads once per entry and loads unconditionally.
+// Reading MXCSR costs tens of cycles on some processors, and loading it waits for the SSE work in
+// flight: the entry guard reads the host's state and loads only what differs, so that a host
+// whose environment is the module's (flags aside) pays two reads per entry and no load.
 inline uint32_t readMxcsr() noexcept {
   uint32_t word = 0;
   __asm__ volatile("stmxcsr %0" : "=m"(word));
@@ -119,10 +120,20 @@ class FpGuard {
     host_.x87Control = fp::readX87Control();
     host_.x87Flags = fp::readX87Flags();
 #endif
-    fp::loadModule();
+    // The host's flags may stay raised while the module runs: nothing in it reads them.
+    if ((host_.mxcsr & ~fp::kMxcsrFlagBits) != fp::kModuleMxcsr) {
+      fp::loadMxcsr(fp::kModuleMxcsr | (host_.mxcsr & fp::kMxcsrFlagBits));
+    }
+#ifdef RM_FP_GUARD_X87
+    fp::loadX87Control(fp::kModuleX87Control);
+#endif
   }
   ~FpGuard() {
-    fp::loadHost(host_);
+    if (fp::readMxcsr() != host_.mxcsr) fp::loadMxcsr(host_.mxcsr);
+#ifdef RM_FP_GUARD_X87
+    fp::loadX87Flags(host_.x87Flags);
+    fp::loadX87Control(host_.x87Control);
+#endif
   }
   FpGuard(const FpGuard&) = delete;
   FpGuard& operator=(const FpGuard&) = delete;
