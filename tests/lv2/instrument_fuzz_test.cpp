@@ -19,7 +19,6 @@
 #include <cstring>
 #include <limits>
 #include <random>
-#include <sstream>
 
 #include "bridge/inspect.h"
 #include "lv2_test_support.h"
@@ -59,7 +58,8 @@ class Fuzz {
       const uint32_t frames = runLength();
       const int events = static_cast<int>(below(5) == 0 ? below(200) : below(24));
       for (int e = 0; e < events; ++e) {
-        inst_.midi(frames > 0 ? below(frames) : 0, message());
+        const uint32_t frame = frames > 0 ? below(frames) : 0;
+        inst_.midi(frame, message());
       }
       run(frames, samples);
     }
