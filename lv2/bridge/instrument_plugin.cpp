@@ -29,7 +29,6 @@ namespace {
 constexpr double kLongestRelease = 10.0;
 constexpr double kReleaseMargin = 0.02;
 constexpr int32_t kNoteSlots = 1024;  // notes remembered between their start and their cues
-constexpr int64_t kNever = INT64_MAX;
 
 class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::Sink {
  public:
@@ -45,11 +44,6 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
     const float* right = nullptr;
     const float* shape = nullptr;
     double velocityGain = 1.0;  // of its latest note
-    // Clocks [cutFrom, resumeFrom) after the voice's release ended, when it is not heard: an
-    // envelope that does not close by itself (its LFO) would let the oscillator's tail through.
-    int64_t cutFrom = kNever;
-    int64_t resumeFrom = kNever;
-    bool heardAt(int64_t clock) const { return clock < cutFrom || clock >= resumeFrom; }
   };
   struct NoteInfo {
     int key = 60;
@@ -93,7 +87,6 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
       session_->setInitial(voice.envelope, envDrive_.gate, 0.0);
       session_->setInitial(voice.envelope, envDrive_.velocity, levelPort_->defaultValue);
       voice.velocityGain = 1.0;
-      voice.cutFrom = voice.resumeFrom = kNever;
     }
     for (Voice& voice : voices_) session_->open(voice.oscillator);
     for (Voice& voice : voices_) session_->open(voice.envelope);
@@ -187,7 +180,7 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
       const int64_t gridLeft = kMaxBlock - clock % kMaxBlock;
       const auto block = static_cast<int32_t>(std::min<int64_t>(until - clock, gridLeft));
       session_->runBlock(block);
-      mix(clock, block);
+      mix(clock - outBase_, block);
     }
   }
 
@@ -196,11 +189,6 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
     const NoteInfo& note = notes_[static_cast<size_t>(event.note) % kNoteSlots];
     if (event.cue == rmhost::VoiceCue::start) {
       voice.velocityGain = rmhost::velocityGain(note.velocity, envDrive_.sensitivity);
-      voice.resumeFrom = event.clock;
-    }
-    if (event.cue == rmhost::VoiceCue::voiceOff) {
-      voice.cutFrom = event.clock;
-      voice.resumeFrom = kNever;
     }
     rmhost::driveCue(oscDrive_, event, note.key, note.velocity, [&](int32_t pin, double value) {
       session_->setValue(voice.oscillator, pin, value, event.clock);
@@ -210,17 +198,14 @@ class InstrumentPlugin final : public SessionPlugin, private rmhost::MidiNotes::
     });
   }
 
-  // Each voice's sound times its envelope, summed as the renderer's mixer sums, times the gain:
-  // session clocks [clock, clock + frames).
-  void mix(int64_t clock, int32_t frames) noexcept {
-    const int64_t at = clock - outBase_;
+  // Each voice's sound times its envelope, summed as the renderer's mixer sums, times the gain.
+  void mix(int64_t at, int32_t frames) noexcept {
     const int32_t voices = allocator_->voicesInUse();
     for (int32_t i = 0; i < frames; ++i) {
       double l = 0.0;
       double r = 0.0;
       for (int32_t v = 0; v < voices; ++v) {
         const Voice& voice = voices_[static_cast<size_t>(v)];
-        if (!voice.heardAt(clock + i)) continue;
         const float vl = voice.left[i] * voice.shape[i];
         const float vr = voice.right[i] * voice.shape[i];
         if (vl != 0.0f || vr != 0.0f) heard_ |= uint32_t{1} << v;

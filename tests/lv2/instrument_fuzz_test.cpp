@@ -27,7 +27,7 @@
 namespace lv2test {
 namespace {
 
-constexpr double kRate = 16000.0;
+constexpr double kRate = 48000.0;
 constexpr int kChannels = 16;
 
 uint32_t environmentNumber(const char* name, uint32_t fallback) {
