@@ -7,7 +7,7 @@ scripts/install-deps.sh
 sessions=${RM_CHECK_SESSIONS:-1000}
 export UBSAN_OPTIONS=print_stacktrace=1
 # The share of the instrument's random MIDI and automation seeds run under the sanitizers.
-export RM_LV2_FUZZ_SEEDS=${RM_LV2_FUZZ_SEEDS:-1000}
+export RM_LV2_FUZZ_SEEDS=${RM_LV2_FUZZ_SEEDS:-500}
 
 cmake --preset asan
 cmake --build --preset asan -j 2
