@@ -42,13 +42,7 @@ Module::~Module() {
 
 bool Module::describePin(int32_t index, PinDescription* description) {
   if (index < 0 || index >= pins::count || description == nullptr) return false;
-  const pins::PinEntry& entry = pins::table[index];
-  description->variable = pinVariable(index);
-  description->direction = entry.direction;
-  description->datatype = entry.datatype;
-  description->name = entry.name;
-  if (entry.defaultValue != nullptr) description->defaultValue = entry.defaultValue;
-  if (entry.listItems != nullptr) description->listItems = entry.listItems;
+  rm::fillPinDescription(pins::table[index], pinVariable(index), *description);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "rackmill/abi.h"
+#include "rackmill/pin_table.h"
 
 namespace swarm::pins {
 
@@ -29,15 +30,6 @@ inline constexpr int32_t outputL = 18;
 inline constexpr int32_t outputR = 19;
 inline constexpr int32_t count = 20;
 
-// Everything of a pin's description except its variable, which belongs to the instance.
-struct PinEntry {
-  const char* name;
-  int32_t direction;
-  int32_t datatype;
-  const char* defaultValue;
-  const char* listItems;
-};
-
 inline constexpr const char* polyItems =
     "1=1,2=2,3=3,4=4,5=5,6=6,7=7,8=8,9=9,10=10,11=11,12=12,13=13,14=14,15=15,16=16";
 inline constexpr const char* oscsItems =
@@ -45,7 +37,7 @@ inline constexpr const char* oscsItems =
     "19=19,20=20,22=22,24=24,26=26,28=28,30=30,35=35,40=40,45=45,50=50,60=60,70=70,80=80,90=90,"
     "100=100,120=120,140=140,160=160,180=180,200=200";
 
-inline constexpr PinEntry table[count] = {
+inline constexpr rm::PinEntry table[count] = {
     {"fc_1", dirInput, dtAudio, "0", nullptr},
     {"fm1_1", dirInput, dtAudio, "0", nullptr},
     {"N", dirInput, dtAudio, "0", nullptr},

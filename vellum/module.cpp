@@ -21,13 +21,7 @@ bool Module::describePin(int32_t index, PinDescription* description) noexcept {
       &gate,         &attack,     &hold,      &decay,       &sustain,    &release,
       &overallLevel, &attackForm, &decayForm, &releaseForm, &FullAttack, &NoRelease,
       &lfoAmt,       &lfoFreq,    &lfoPhase,  &LfoAlign,    &signalOut,  &dbmode};
-  const pins::PinEntry& entry = pins::table[index];
-  description->variable = variables[index];
-  description->direction = entry.direction;
-  description->datatype = entry.datatype;
-  description->name = entry.name;
-  description->defaultValue = entry.defaultValue;
-  description->listItems = entry.listItems;
+  rm::fillPinDescription(pins::table[index], variables[index], *description);
   return true;
 }
 

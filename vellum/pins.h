@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "rackmill/abi.h"
+#include "rackmill/pin_table.h"
 
 namespace vellum::pins {
 
@@ -28,18 +29,9 @@ inline constexpr int32_t signalOut = 16;
 inline constexpr int32_t dbmode = 17;
 inline constexpr int32_t count = 18;
 
-// Everything of a pin's description except its variable, which belongs to the instance.
-struct PinEntry {
-  const char* name;
-  int32_t direction;
-  int32_t datatype;
-  const char* defaultValue;
-  const char* listItems;
-};
-
 inline constexpr const char* offOn = "off=0,on=1";
 
-inline constexpr PinEntry table[count] = {
+inline constexpr rm::PinEntry table[count] = {
     {"Gate", dirInput, dtAudio, "1", nullptr},
     {"Attack", dirInput, dtAudio, "0", nullptr},
     {"Hold", dirInput, dtAudio, "0", nullptr},

@@ -9,13 +9,7 @@ namespace tremolo {
 bool Module::describePin(int32_t index, PinDescription* description) noexcept {
   if (index < 0 || index >= pins::count || description == nullptr) return false;
   void* const variables[pins::count] = {&in, &rate, &depth, &shape, &out};
-  const pins::PinEntry& entry = pins::table[index];
-  description->variable = variables[index];
-  description->direction = entry.direction;
-  description->datatype = entry.datatype;
-  description->name = entry.name;
-  description->defaultValue = entry.defaultValue;
-  description->listItems = entry.listItems;
+  rm::fillPinDescription(pins::table[index], variables[index], *description);
   return true;
 }
 

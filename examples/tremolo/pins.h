@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "rackmill/abi.h"
+#include "rackmill/pin_table.h"
 
 namespace tremolo::pins {
 
@@ -16,15 +17,7 @@ inline constexpr int32_t shape = 3;
 inline constexpr int32_t out = 4;
 inline constexpr int32_t count = 5;
 
-struct PinEntry {
-  const char* name;
-  int32_t direction;
-  int32_t datatype;
-  const char* defaultValue;
-  const char* listItems;
-};
-
-inline constexpr PinEntry table[count] = {
+inline constexpr rm::PinEntry table[count] = {
     {"in", dirInput, dtAudio, "0", nullptr},
     {"Rate", dirInput, dtAudio, "5", nullptr},     // Hz
     {"Depth", dirInput, dtAudio, "0.5", nullptr},  // 0: no change, 1: down to silence

@@ -376,12 +376,13 @@ TEST_F(Rmhost, RendersWavAndPngTheSameWayTwice) {
   EXPECT_EQ(read(dir_ / "again.png"), png);
   EXPECT_EQ(png.substr(1, 3), "PNG");
 
-  // Float samples with the 18-byte fmt chunk (its extension size 0) and a fact chunk, which
-  // readers such as sox take without a warning.
-  EXPECT_EQ(wav.substr(12, 10), std::string("fmt \x12\0\0\0\x03\0", 10));
-  EXPECT_EQ(wav.substr(36, 14), std::string("\0\0fact\x04\0\0\0\x20\x03\0\0", 14));
+  // Float samples under the extensible header (float sub-format, 24 extension bytes) and a fact
+  // chunk, which sox and libsndfile both read without a warning.
+  EXPECT_EQ(wav.substr(12, 10), std::string("fmt \x2a\0\0\0\xfe\xff", 10));
+  EXPECT_EQ(wav.substr(36, 8), std::string("\x18\0\x20\0\x03\0\0\0", 8));
+  EXPECT_EQ(wav.substr(60, 14), std::string("\0\0fact\x04\0\0\0\x20\x03\0\0", 14));
   const WavFile file = readWav(dir_ / "tone.wav");
-  EXPECT_EQ(file.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  EXPECT_EQ(file.info.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
   EXPECT_EQ(file.info.channels, 2);
   EXPECT_EQ(file.info.frames, 800);
 
@@ -538,7 +539,7 @@ TEST_F(Rmhost, EveryExampleRenders) {
     EXPECT_EQ(read(dir_ / (name + ".png")).substr(1, 3), "PNG");
 
     const WavFile wav = readWav(dir_ / (name + "1.wav"));
-    EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(wav.info.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
     EXPECT_EQ(wav.info.channels, 2);
     EXPECT_EQ(wav.info.samplerate, patch.render.sampleRate);
     EXPECT_EQ(wav.info.frames, std::llround(*patch.render.length * patch.render.sampleRate));

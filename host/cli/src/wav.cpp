@@ -26,13 +26,19 @@ void put32(std::string& bytes, uint32_t value) {
   put16(bytes, value >> 16);
 }
 
-// IEEE float samples in the form WAVE prescribes for formats other than integer PCM: an 18-byte
-// fmt chunk that ends with its extension size (0), and a fact chunk with the frame count.
-// libsndfile leaves out the extension size, which readers such as sox warn about.
+// IEEE float samples under the extensible header (WAVE_FORMAT_EXTENSIBLE with the float
+// sub-format, front left and right), and a fact chunk with the frame count. The extension is 24
+// bytes, not the usual 22: sox reads two more bytes after the sub-format as a size of its own and
+// warns when they are missing, which is what it does with libsndfile's extensible files. Readers
+// that follow the extension's size skip the two zero bytes.
 void writeFloatWav(const std::filesystem::path& path, const AudioBuffer& audio) {
   constexpr uint32_t kChannels = 2;
   constexpr uint32_t kBytesPerFrame = kChannels * 4;
-  constexpr uint32_t kHeaderBytes = 4 + (8 + 18) + (8 + 4) + 8;  // after "RIFF" and its size
+  constexpr uint32_t kExtensionBytes = 24;
+  constexpr uint32_t kFmtBytes = 18 + kExtensionBytes;
+  constexpr uint32_t kHeaderBytes = 4 + (8 + kFmtBytes) + (8 + 4) + 8;  // after "RIFF" and size
+  constexpr unsigned char kFloatSubformat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                 0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
   const uint64_t dataBytes = static_cast<uint64_t>(audio.frames) * kBytesPerFrame;
   if (dataBytes > UINT32_MAX - kHeaderBytes)
     throw std::runtime_error("cannot write " + path.string() +
@@ -40,14 +46,18 @@ void writeFloatWav(const std::filesystem::path& path, const AudioBuffer& audio) 
   std::string header = "RIFF";
   put32(header, kHeaderBytes + static_cast<uint32_t>(dataBytes));
   header += "WAVEfmt ";
-  put32(header, 18);
-  put16(header, 3);  // WAVE_FORMAT_IEEE_FLOAT
+  put32(header, kFmtBytes);
+  put16(header, 0xfffe);  // WAVE_FORMAT_EXTENSIBLE
   put16(header, kChannels);
   put32(header, static_cast<uint32_t>(audio.sampleRate));
   put32(header, static_cast<uint32_t>(audio.sampleRate) * kBytesPerFrame);
   put16(header, kBytesPerFrame);
   put16(header, 32);
-  put16(header, 0);  // no further format bytes
+  put16(header, kExtensionBytes);
+  put16(header, 32);  // valid bits per sample
+  put32(header, 3);   // channel mask: front left, front right
+  header.append(reinterpret_cast<const char*>(kFloatSubformat), sizeof kFloatSubformat);
+  put16(header, 0);
   header += "fact";
   put32(header, 4);
   put32(header, static_cast<uint32_t>(audio.frames));
