@@ -101,9 +101,10 @@ inline void loadHost(const FpState& host) noexcept {
 #endif
 }
 
-// The module's control settings; the flags raised meanwhile stay (nothing in a module reads them).
-inline void loadModule() noexcept {
-  loadMxcsr(kModuleMxcsr);
+// The module's control settings with the host's flags, so that a module that raises no new flag
+// leaves the host's MXCSR as it was and the guard loads nothing on return.
+inline void loadModule(const FpState& host) noexcept {
+  loadMxcsr(kModuleMxcsr | (host.mxcsr & kMxcsrFlagBits));
 #ifdef RM_FP_GUARD_X87
   loadX87Control(kModuleX87Control);
 #endif
@@ -151,10 +152,13 @@ class FpGuard {
 // return from the entry, which gives back the host's state as it was.
 class HostFpScope {
  public:
-  explicit HostFpScope(const FpState& host) noexcept { fp::loadHost(host); }
-  ~HostFpScope() { fp::loadModule(); }
+  explicit HostFpScope(const FpState& host) noexcept : host_(host) { fp::loadHost(host); }
+  ~HostFpScope() { fp::loadModule(host_); }
   HostFpScope(const HostFpScope&) = delete;
   HostFpScope& operator=(const HostFpScope&) = delete;
+
+ private:
+  const FpState& host_;
 };
 
 #else
