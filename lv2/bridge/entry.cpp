@@ -217,7 +217,7 @@ class Descriptors {
 
 }  // namespace rmlv2
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
   try {
     return rmlv2::Descriptors::get().at(index);
   } catch (...) {
