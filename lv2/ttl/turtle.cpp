@@ -20,25 +20,6 @@ const char* const kPrefixes =
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-// A Turtle decimal ("0.25", "8.0") or integer literal.
-std::string number(float value, bool integer) {
-  if (integer) return std::to_string(static_cast<long long>(value));
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
-  std::string out(text, result.ptr);
-  if (out.find('.') == std::string::npos) out += ".0";
-  return out;
-}
-
 const char* typeOf(PortType type) {
   switch (type) {
     case PortType::atomIn:
@@ -62,9 +43,9 @@ const char* typeOf(PortType type) {
 void writePort(std::ostream& out, const Port& port) {
   out << "  [\n    a " << typeOf(port.type) << " ;\n";
   out << "    lv2:index " << port.index << " ;\n";
-  out << "    lv2:symbol " << quoted(port.symbol) << " ;\n";
-  out << "    lv2:name " << quoted(port.name);
-  if (!port.comment.empty()) out << " ;\n    rdfs:comment " << quoted(port.comment);
+  out << "    lv2:symbol " << turtleString(port.symbol) << " ;\n";
+  out << "    lv2:name " << turtleString(port.name);
+  if (!port.comment.empty()) out << " ;\n    rdfs:comment " << turtleString(port.comment);
   if (port.type == PortType::atomIn) {
     out << " ;\n    atom:bufferType atom:Sequence ;\n    atom:supports midi:MidiEvent ;\n"
         << "    lv2:designation lv2:control";
@@ -72,13 +53,13 @@ void writePort(std::ostream& out, const Port& port) {
   if (port.role == Role::latency) {
     out << " ;\n    lv2:designation lv2:latency ;\n"
         << "    lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
-        << "    lv2:minimum 0 ;\n    lv2:maximum " << number(port.maximum, true);
+        << "    lv2:minimum 0 ;\n    lv2:maximum " << turtleNumber(port.maximum, true);
   }
   if (port.type == PortType::controlIn) {
     const bool integer = port.integer || port.toggled;
-    out << " ;\n    lv2:default " << number(port.defaultValue, integer) << " ;\n"
-        << "    lv2:minimum " << number(port.minimum, integer) << " ;\n"
-        << "    lv2:maximum " << number(port.maximum, integer);
+    out << " ;\n    lv2:default " << turtleNumber(port.defaultValue, integer) << " ;\n"
+        << "    lv2:minimum " << turtleNumber(port.minimum, integer) << " ;\n"
+        << "    lv2:maximum " << turtleNumber(port.maximum, integer);
     std::string properties;
     if (port.integer) properties += "lv2:integer";
     if (port.toggled) properties += std::string(properties.empty() ? "" : " , ") + "lv2:toggled";
@@ -88,7 +69,7 @@ void writePort(std::ostream& out, const Port& port) {
     if (!properties.empty()) out << " ;\n    lv2:portProperty " << properties;
     if (!port.unit.empty()) out << " ;\n    units:unit units:" << port.unit;
     for (const ScalePoint& point : port.scalePoints) {
-      out << " ;\n    lv2:scalePoint [ rdfs:label " << quoted(point.label) << " ; rdf:value "
+      out << " ;\n    lv2:scalePoint [ rdfs:label " << turtleString(point.label) << " ; rdf:value "
           << point.value << " ]";
     }
   }
@@ -102,7 +83,7 @@ std::string classes(const Plugin& plugin) {
 void writePlugin(std::ostream& out, const Plugin& plugin) {
   out << kPrefixes;
   out << "<" << plugin.uri << ">\n  a " << classes(plugin) << " ;\n";
-  out << "  doap:name " << quoted(plugin.name) << " ;\n";
+  out << "  doap:name " << turtleString(plugin.name) << " ;\n";
   out << "  lv2:optionalFeature lv2:hardRTCapable , log:log ;\n";
   if (plugin.find(Role::midiIn) != nullptr) out << "  lv2:requiredFeature urid:map ;\n";
   out << "  lv2:port\n";
@@ -120,6 +101,24 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
 }
 
 }  // namespace
+
+std::string turtleString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string turtleNumber(float value, bool integer) {
+  if (integer) return std::to_string(static_cast<long long>(value));
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  std::string out(text, result.ptr);
+  if (out.find('.') == std::string::npos) out += ".0";
+  return out;
+}
 
 std::string pluginTurtle(const Plugin& plugin) {
   std::ostringstream out;

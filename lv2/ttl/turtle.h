@@ -29,6 +29,12 @@ struct ManifestExtras {
 void writeTurtle(const std::filesystem::path& bundle, const std::vector<Plugin>& plugins,
                  const std::string& bridge, const ManifestExtras& extras = {});
 
+// A Turtle string literal, with quotes and backslashes escaped.
+std::string turtleString(const std::string& text);
+
+// A Turtle decimal ("0.25", "8.0") or, for `integer`, an integer literal.
+std::string turtleNumber(float value, bool integer);
+
 // One plug-in's Turtle (the content of <key>.ttl).
 std::string pluginTurtle(const Plugin& plugin);
 

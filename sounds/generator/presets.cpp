@@ -3,32 +3,14 @@
 #include <lv2/presets/presets.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <sstream>
+
+#include "ttl/turtle.h"
 
 namespace rmfactory {
 
 namespace {
-
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-// A Turtle decimal: "8.0", "0.25", "0.00008".
-std::string decimal(float value) {
-  char buffer[32];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-  std::string text(buffer, result.ptr);
-  if (text.find('.') == std::string::npos) text += ".0";
-  return text;
-}
 
 const rmhost::PinInfo* pinNamed(const rmhost::ModuleInfo& info, const std::string& name) {
   for (const rmhost::PinInfo& pin : info.pins)
@@ -119,12 +101,13 @@ std::string presetsTurtle(const rmlv2::Plugin& instrument, const rmhost::ModuleI
   for (const Sound& sound : sounds) {
     out << "\n<" << presetUri(instrument, sound) << ">\n  a pset:Preset ;\n"
         << "  lv2:appliesTo <" << instrument.uri << "> ;\n"
-        << "  rdfs:label " << quoted(sound.name) << " ;\n"
-        << "  rdfs:comment " << quoted(sound.description) << " ;\n  lv2:port";
+        << "  rdfs:label " << rmlv2::turtleString(sound.name) << " ;\n"
+        << "  rdfs:comment " << rmlv2::turtleString(sound.description) << " ;\n  lv2:port";
     const auto values = presetValues(instrument, swarm, vellum, sound);
     for (size_t i = 0; i < values.size(); ++i) {
-      out << (i ? " ,\n    " : "\n    ") << "[ lv2:symbol " << quoted(values[i].first->symbol)
-          << " ; pset:value " << decimal(values[i].second) << " ]";
+      out << (i ? " ,\n    " : "\n    ") << "[ lv2:symbol "
+          << rmlv2::turtleString(values[i].first->symbol) << " ; pset:value "
+          << rmlv2::turtleNumber(values[i].second, false) << " ]";
     }
     out << " .\n";
   }
