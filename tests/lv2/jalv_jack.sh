@@ -13,39 +13,9 @@ LV2_PATH=$(dirname "$bundle")
 # One fixed name: JACK's registry has room for only a few server names, and a server that had to
 # be killed keeps its entry until a server of the same name takes it over.
 export JACK_DEFAULT_SERVER="rackmill-lv2-test"
-pids=()
-server=""
-# Asks a process to stop, and makes it after five seconds.
-stop() {
-  kill "$1" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    kill -0 "$1" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-}
-# The clients first: a server that loses clients while it stops waits for them to time out.
-cleanup() {
-  for pid in "${pids[@]}"; do stop "$pid"; done
-  if [ -n "$server" ]; then stop "$server"; fi
-}
-trap cleanup EXIT
-
-# A server killed earlier counts as active for a few seconds more: try again a few times.
-for _ in 1 2 3 4 5; do
-  jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
-  server=$!
-  for _ in $(seq 50); do
-    [ "$(jack_wait -c 2>/dev/null)" = running ] && break 2
-    kill -0 "$server" 2>/dev/null || break
-    sleep 0.1
-  done
-  stop "$server"
-  server=""
-  sleep 1
-done
-[ -n "$server" ] || { cat "$work/jackd.log"; exit 1; }
+# shellcheck source=tests/lv2/jack_session.sh
+source "$(dirname "$0")/jack_session.sh"
+start_jack "$work/jackd.log" --no-realtime -d dummy -r 48000 -p 256
 
 # jalv reads commands from its input; a FIFO held open by a sleep keeps it running.
 rm -f "$work/jalv.in"

@@ -19,37 +19,10 @@ export LV2_PATH
 LV2_PATH=$(dirname "$bundle")
 # A name of its own, so that the soak and the jalv check do not meet in JACK's registry.
 export JACK_DEFAULT_SERVER="rackmill-lv2-soak"
-pids=()
-server=""
-stop() {
-  kill "$1" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    kill -0 "$1" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-}
-cleanup() {
-  for pid in "${pids[@]}"; do stop "$pid"; done
-  if [ -n "$server" ]; then stop "$server"; fi
-}
-trap cleanup EXIT
-
+# shellcheck source=tests/lv2/jack_session.sh
+source "$(dirname "$0")/jack_session.sh"
 # Real-time scheduling where the machine grants it (a 64-frame period is 1.3 ms), else without.
-for mode in "-R" "--no-realtime" "--no-realtime" "--no-realtime"; do
-  jackd $mode -S -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 64 >"$work/jackd.log" 2>&1 &
-  server=$!
-  for _ in $(seq 50); do
-    [ "$(jack_wait -c 2>/dev/null)" = running ] && break 2
-    kill -0 "$server" 2>/dev/null || break
-    sleep 0.1
-  done
-  stop "$server"
-  server=""
-  sleep 1
-done
-[ -n "$server" ] || { cat "$work/jackd.log"; exit 1; }
+start_jack "$work/jackd.log" -R -S -d dummy -r 48000 -p 64
 
 rm -f "$work/jalv.in"
 mkfifo "$work/jalv.in"
