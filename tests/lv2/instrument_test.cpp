@@ -6,9 +6,7 @@
 #include <sstream>
 
 #include "lv2_test_support.h"
-#include "patch.h"
-#include "plugins.h"
-#include "renderer.h"
+#include "rendered_patch.h"
 
 namespace lv2test {
 namespace {
@@ -64,17 +62,6 @@ std::string equivalentPatch(Instance& inst, const std::vector<Note>& notes, int6
   return patch.str();
 }
 
-Stereo render(const std::string& patch) {
-  rmcli::Renderer renderer(rmcli::parsePatch(patch), rmcli::PluginFinder({}));
-  const rmcli::AudioBuffer audio = renderer.render();
-  Stereo out;
-  for (int64_t i = 0; i < audio.frames; ++i) {
-    out.left.push_back(audio.left(i));
-    out.right.push_back(audio.right(i));
-  }
-  return out;
-}
-
 // A first run of one frame lines the one-frame-late session up with the renderer's blocks.
 Lengths alignedWithRenderer() {
   return [](int64_t done) { return done == 0 ? 1u : 256u; };
@@ -89,7 +76,7 @@ TEST(Instrument, PlaysTheRenderersSoundOfTheSameNotes) {
   Instance inst(world(), kInstrument, kRate);
   ASSERT_TRUE(inst.ok()) << world().log();
   const int64_t frames = 80000;
-  const Stereo expected = render(equivalentPatch(inst, kPhrase, frames));
+  const Stereo expected = renderPatch(equivalentPatch(inst, kPhrase, frames));
   const Stereo aligned = play(inst, scoreOf(kPhrase), frames + 1, alignedWithRenderer());
   ASSERT_GT(peak(expected.left), 0.05f);
   // One frame of latency: output frame f + 1 is the renderer's frame f.
@@ -113,7 +100,7 @@ TEST(Instrument, StealsAtThePolyphonyLimitAsTheRendererDoes) {
                                    {9000, 40000, 67, 100},
                                    {90000, 95000, 72, 100}};
   const int64_t frames = 130000;
-  const Stereo expected = render(equivalentPatch(inst, notes, frames));
+  const Stereo expected = renderPatch(equivalentPatch(inst, notes, frames));
   const Stereo out = play(inst, scoreOf(notes), frames + 1, alignedWithRenderer());
   EXPECT_EQ(maxDifference(expected.left, out.left, 1), 0.0);
   EXPECT_EQ(maxDifference(expected.right, out.right, 1), 0.0);

@@ -12,9 +12,7 @@
 #include <sstream>
 
 #include "lv2_test_support.h"
-#include "patch.h"
-#include "plugins.h"
-#include "renderer.h"
+#include "rendered_patch.h"
 #include "sound_bank.h"
 
 namespace lv2test {
@@ -97,14 +95,7 @@ Stereo renderFactoryPatch(const rmfactory::Sound& sound) {
   std::string patch = text.str();
   patch = std::regex_replace(patch, std::regex("plugin = \"(swarm|vellum)\""),
                              "plugin = \"" + bundle() + "/lib$1.so\"");
-  rmcli::Renderer renderer(rmcli::parsePatch(patch), rmcli::PluginFinder({}));
-  const rmcli::AudioBuffer audio = renderer.render();
-  Stereo out;
-  for (int64_t i = 0; i < audio.frames; ++i) {
-    out.left.push_back(audio.left(i));
-    out.right.push_back(audio.right(i));
-  }
-  return out;
+  return renderPatch(patch);
 }
 
 TEST(Presets, EverySoundIsListedWithItsLabel) {
